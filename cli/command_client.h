@@ -1,0 +1,36 @@
+#pragma once
+// Sends one command to student services exactly as the console does: one
+// connection per command and host; for a screenshot the exchange of size
+// text, "41" and "42". All hosts are served at once.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/message.h"
+
+namespace saalwacht::cli {
+
+struct CommandRequest {
+  protocol::CommandCode code;
+  std::string text;  // Message: the text in UTF-8
+  std::chrono::milliseconds connectTimeout{5000};
+  std::chrono::milliseconds exchangeTimeout{30000};  // screenshot: whole exchange
+  std::uint16_t port = protocol::kServicePort;
+};
+
+struct HostResult {
+  std::string host;
+  bool ok = false;
+  std::string error;    // one line, when !ok
+  std::string picture;  // Screenshot: the JPEG bytes as received
+};
+
+// Runs the command against every host; the results are in the hosts' order.
+std::vector<HostResult> sendToHosts(const std::vector<std::string>& hosts, const CommandRequest& request);
+
+// The console's wire form of a typed text: line breaks as CR LF.
+std::string withCrLf(std::string_view text);
+
+}  // namespace saalwacht::cli

@@ -1,0 +1,143 @@
+// saalwacht-cli: sends a classroom command to student PCs from a terminal or
+// a script, the way the teacher console does.
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <unistd.h>
+
+#include "cli/command_client.h"
+
+namespace fs = std::filesystem;
+using namespace saalwacht;
+
+namespace {
+
+void usage(std::ostream& out) {
+  out << "usage: saalwacht-cli [--timeout SECONDS] HOST... COMMAND\n"
+         "commands:\n"
+         "  reset              end screen blanking\n"
+         "  blank              blank the screen\n"
+         "  shutdown           tell the student and power the PC off\n"
+         "  message TEXT       show TEXT to the student\n"
+         "  screenshot FILE    save the student's screen as a JPEG file\n"
+         "                     (with several hosts: FILE gets -HOST before its extension)\n"
+         "Exit status 0 when every host got its command.\n";
+}
+
+fs::path pictureFile(const fs::path& file, const std::string& host, bool severalHosts) {
+  if (!severalHosts) return file;
+  fs::path named = file;
+  named.replace_filename(file.stem().string() + "-" + host + file.extension().string());
+  return named;
+}
+
+bool writeAtomically(const fs::path& file, const std::string& bytes, std::string& error) {
+  const fs::path temp = file.string() + ".part-" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+      error = std::string("cannot write ") + temp.string() + ": " + std::strerror(errno);
+      std::error_code ignored;
+      fs::remove(temp, ignored);
+      return false;
+    }
+  }
+  std::error_code fsError;
+  fs::rename(temp, file, fsError);
+  if (fsError) {
+    error = "cannot write " + file.string() + ": " + fsError.message();
+    fs::remove(temp, fsError);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::map<std::string, protocol::CommandCode> commands = {
+      {"reset", protocol::CommandCode::Reset},
+      {"blank", protocol::CommandCode::Blank},
+      {"shutdown", protocol::CommandCode::Shutdown},
+      {"message", protocol::CommandCode::Message},
+      {"screenshot", protocol::CommandCode::ScreenshotRequest},
+  };
+  cli::CommandRequest request{protocol::CommandCode::Reset, {}};
+  std::vector<std::string> hosts;
+  std::optional<std::string> commandWord;
+  std::string argument;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      usage(std::cout);
+      return 0;
+    }
+    if (arg == "--timeout" && i + 1 < argc && !commandWord) {
+      char* end = nullptr;
+      const double seconds = std::strtod(argv[++i], &end);
+      if (*end != '\0' || seconds <= 0) {
+        std::cerr << "saalwacht-cli: --timeout needs a positive number of seconds\n";
+        return 2;
+      }
+      request.connectTimeout = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+      request.exchangeTimeout = request.connectTimeout + std::chrono::seconds(15);
+      continue;
+    }
+    if (const auto it = commands.find(arg); it != commands.end() && !commandWord) {
+      commandWord = arg;
+      request.code = it->second;
+      const bool needsArgument = it->second == protocol::CommandCode::Message ||
+                                 it->second == protocol::CommandCode::ScreenshotRequest;
+      if (needsArgument) {
+        if (i + 1 >= argc) {
+          std::cerr << "saalwacht-cli: " << arg << " needs " << (arg == "message" ? "a TEXT" : "a FILE") << "\n";
+          return 2;
+        }
+        argument = argv[++i];
+      }
+      if (i + 1 < argc) {
+        std::cerr << "saalwacht-cli: unexpected argument after the command: " << argv[i + 1] << "\n";
+        return 2;
+      }
+      continue;
+    }
+    hosts.push_back(arg);
+  }
+  if (!commandWord || hosts.empty()) {
+    usage(std::cerr);
+    return 2;
+  }
+  if (request.code == protocol::CommandCode::Message) {
+    if (argument.empty()) {
+      std::cerr << "saalwacht-cli: the message text is empty\n";
+      return 2;
+    }
+    request.text = argument;
+  }
+
+  bool allOk = true;
+  for (auto& result : cli::sendToHosts(hosts, request)) {
+    if (result.ok && request.code == protocol::CommandCode::ScreenshotRequest) {
+      const fs::path file = pictureFile(argument, result.host, hosts.size() > 1);
+      std::string error;
+      if (writeAtomically(file, result.picture, error)) {
+        std::cout << result.host << ": screenshot saved to " << file.string() << " (" << result.picture.size()
+                  << " bytes)\n";
+        continue;
+      }
+      result.ok = false;
+      result.error = error;
+    }
+    if (result.ok) {
+      std::cout << result.host << ": " << *commandWord << " delivered\n";
+    } else {
+      std::cout << result.host << ": error: " << result.error << "\n";
+      allOk = false;
+    }
+  }
+  return allOk ? 0 : 1;
+}

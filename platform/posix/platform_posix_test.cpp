@@ -1,0 +1,205 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/posix/spawn_posix.h"
+#include "platform/processes.h"
+#include "platform/session.h"
+#include "platform/spool.h"
+#include "platform/system.h"
+
+namespace saalwacht::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "saalwacht-platform-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string slurp(const fs::path& p) { return readFile(p).value_or("<missing>"); }
+
+// A copy of sleep under a name that nothing else on the machine uses.
+class Sleeper {
+ public:
+  explicit Sleeper(const TempDir& dir)
+      : name_("swtest_sleep_" + std::to_string(::getpid())), path_(dir.path() / name_) {
+    fs::copy_file("/bin/sleep", path_);
+  }
+  std::unique_ptr<posix::ChildProcess> start(const char* seconds) {
+    return posix::spawn({path_, {seconds}, std::nullopt, std::nullopt});
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  fs::path path_;
+};
+
+TEST(ProcessControl, CountsAndTerminatesByExactName) {
+  TempDir dir;
+  Sleeper sleeper(dir);
+  auto control = createProcessControl();
+  EXPECT_EQ(control->count(sleeper.name()), 0);
+  EXPECT_FALSE(control->terminateFirst(sleeper.name()));
+
+  auto first = sleeper.start("30");
+  auto second = sleeper.start("30");
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(control->count(sleeper.name()), 2);
+  EXPECT_EQ(control->count("SWTEST_SLEEP_" + std::to_string(::getpid())), 0);  // case matters
+  EXPECT_EQ(control->count(sleeper.name().substr(1)), 0);
+
+  EXPECT_TRUE(control->terminateFirst(sleeper.name()));
+  EXPECT_TRUE(first->waitForExit(2s));  // the lower process id goes first
+  EXPECT_FALSE(second->waitForExit(0ms));
+  posix::reapChildren();
+  EXPECT_EQ(control->count(sleeper.name()), 1);  // an ended child no longer counts
+
+  EXPECT_TRUE(control->terminateFirst(sleeper.name()));
+  EXPECT_TRUE(second->waitForExit(2s));
+  posix::reapChildren();
+  EXPECT_EQ(control->count(sleeper.name()), 0);
+}
+
+TEST(ProcessControl, AProcessThatEndsByItselfIsNotReportedAsTerminated) {
+  TempDir dir;
+  Sleeper sleeper(dir);
+  auto control = createProcessControl();
+  auto child = sleeper.start("0.03");
+  ASSERT_TRUE(child);
+  EXPECT_FALSE(control->terminateFirst(sleeper.name()));
+  EXPECT_TRUE(child->waitForExit(2s));
+  posix::reapChildren();
+}
+
+TEST(Spawn, ArgumentsArriveUnchangedAndNoDescriptorLeaks) {
+  TempDir dir;
+  const auto argFile = dir.path() / "arg";
+  const auto fdFile = dir.path() / "fd";
+  const std::string text = "Sie sagte \"Hallo\";\r\nzweite Zeile $HOME `x` 'y' \\ Grüße";
+  const int leaked = ::dup2(::open("/dev/null", O_RDONLY), 57);  // deliberately without close-on-exec
+  ASSERT_EQ(leaked, 57);
+  auto child = posix::spawn({"/bin/sh",
+                             {"-c",
+                              "printf %s \"$1\" > \"$2\"; if [ -e /proc/$$/fd/57 ]; then echo open; else echo closed; fi "
+                              "> \"$3\"",
+                              "sh", text, argFile.string(), fdFile.string()},
+                             std::nullopt,
+                             std::nullopt});
+  ::close(leaked);
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->waitForExit(5s));
+  posix::reapChildren();
+  EXPECT_EQ(slurp(argFile), text);
+  EXPECT_EQ(slurp(fdFile), "closed\n");
+}
+
+TEST(Spawn, MissingProgramAndWaitTimeout) {
+  EXPECT_EQ(posix::spawn({"/nonexistent/swdkl", {}, std::nullopt, std::nullopt}), nullptr);
+  auto child = posix::spawn({"/bin/sleep", {"5"}, std::nullopt, std::nullopt});
+  ASSERT_TRUE(child);
+  EXPECT_FALSE(child->waitForExit(50ms));
+  ::kill(child->pid(), SIGKILL);
+  EXPECT_TRUE(child->waitForExit(5s));
+  posix::reapChildren();
+}
+
+TEST(SessionLauncher, OwnSessionNeedsADisplay) {
+  const char* saved = std::getenv("DISPLAY");
+  const std::string savedDisplay = saved ? saved : "";
+  const char* savedWayland = std::getenv("WAYLAND_DISPLAY");
+  const std::string savedWaylandValue = savedWayland ? savedWayland : "";
+  ::unsetenv("WAYLAND_DISPLAY");
+  auto launcher = createSessionLauncher({.useOwnSession = true});
+  ::unsetenv("DISPLAY");
+  EXPECT_FALSE(launcher->interactiveSessionExists());
+  EXPECT_EQ(launcher->launch("/bin/true", {}), nullptr);
+  ::setenv("DISPLAY", ":97", 1);
+  EXPECT_TRUE(launcher->interactiveSessionExists());
+  auto child = launcher->launch("/bin/true", {});
+  ASSERT_TRUE(child);
+  EXPECT_TRUE(child->waitForExit(5s));
+  EXPECT_EQ(launcher->sessionUserId(), std::nullopt);
+  posix::reapChildren();
+  if (saved) ::setenv("DISPLAY", savedDisplay.c_str(), 1); else ::unsetenv("DISPLAY");
+  if (savedWayland) ::setenv("WAYLAND_DISPLAY", savedWaylandValue.c_str(), 1);
+}
+
+TEST(ScreenshotSpool, TakesOnlyAPlainFileAndRemovesIt) {
+  TempDir state;
+  auto spool = createScreenshotSpool(state.path());
+  const auto target = spool->prepare(std::nullopt);
+  ASSERT_TRUE(target);
+  struct stat info {};
+  ASSERT_EQ(::lstat(target->parent_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+  EXPECT_EQ(spool->collect(1000), std::nullopt);  // nothing written
+  std::ofstream(*target, std::ios::binary) << "\xff\xd8picture";
+  EXPECT_EQ(spool->collect(1000), std::string("\xff\xd8picture"));
+  EXPECT_FALSE(fs::exists(*target));
+
+  std::ofstream(*target, std::ios::binary) << "too long";
+  EXPECT_EQ(spool->collect(4), std::nullopt);
+  EXPECT_FALSE(fs::exists(*target));
+
+  // A link to another file is never read.
+  const auto secret = state.path() / "secret";
+  std::ofstream(secret) << "secret";
+  fs::create_symlink(secret, *target);
+  EXPECT_EQ(spool->collect(1000), std::nullopt);
+  EXPECT_EQ(slurp(secret), "secret");
+
+  // A hard link to another file neither.
+  ASSERT_TRUE(spool->prepare(std::nullopt));
+  fs::create_hard_link(secret, *target);
+  EXPECT_EQ(spool->collect(1000), std::nullopt);
+  EXPECT_EQ(slurp(secret), "secret");
+}
+
+TEST(ScreenshotSpool, ReplacesAForeignOrLinkedFolder) {
+  TempDir state;
+  TempDir elsewhere;
+  fs::create_directory_symlink(elsewhere.path(), state.path() / "spool");
+  std::ofstream(elsewhere.path() / "keep") << "x";
+  auto spool = createScreenshotSpool(state.path());
+  const auto target = spool->prepare(std::nullopt);
+  ASSERT_TRUE(target);
+  EXPECT_FALSE(fs::is_symlink(target->parent_path()));
+  EXPECT_TRUE(fs::exists(elsewhere.path() / "keep"));
+
+  fs::permissions(target->parent_path(), fs::perms::all);  // world-writable
+  std::ofstream(*target) << "planted";
+  ASSERT_TRUE(spool->prepare(std::nullopt));
+  struct stat info {};
+  ASSERT_EQ(::lstat(target->parent_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_FALSE(fs::exists(*target));  // old pictures never survive a new request
+}
+
+TEST(System, WireTextIsWindows1252) {
+  EXPECT_EQ(toWireText("Grüße €"), "Gr\xfc\xdf" "e \x80");
+  EXPECT_EQ(fromWireText("Gr\xfc\xdf" "e \x80"), "Grüße €");
+  EXPECT_TRUE(fs::exists(executableDir() / "platform_test"));
+}
+
+}  // namespace
+}  // namespace saalwacht::platform

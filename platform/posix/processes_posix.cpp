@@ -1,0 +1,97 @@
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <dirent.h>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/posix/spawn_posix.h"
+#include "platform/processes.h"
+#include "platform/system.h"
+
+namespace saalwacht::platform {
+
+namespace {
+
+std::string baseName(std::string path) {
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isZombie(const std::string& procDir) {
+  const auto stat = readFile(procDir + "/stat");
+  if (!stat) return true;  // gone meanwhile
+  // The state follows the command name, which is in parentheses and may hold blanks.
+  const auto close = stat->rfind(')');
+  return close == std::string::npos || close + 2 >= stat->size() || (*stat)[close + 2] == 'Z' ||
+         (*stat)[close + 2] == 'X';
+}
+
+// The executable file name of a process: the base name of its executable,
+// or of argv[0] where the executable cannot be read (another user's process).
+std::string executableName(const std::string& procDir) {
+  char target[4096];
+  const ssize_t n = ::readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
+  if (n > 0) return baseName(std::string(target, static_cast<std::size_t>(n)));
+  const auto cmdline = readFile(procDir + "/cmdline");
+  if (!cmdline || cmdline->empty()) return {};
+  return baseName(cmdline->substr(0, cmdline->find('\0')));
+}
+
+// Live processes with that name, lowest process id first (the order of a
+// process snapshot).
+std::vector<pid_t> findProcesses(std::string_view exeName) {
+  std::vector<pid_t> found;
+  DIR* dir = ::opendir("/proc");
+  if (!dir) return found;
+  while (const dirent* entry = ::readdir(dir)) {
+    pid_t pid = 0;
+    const char* name = entry->d_name;
+    const auto [end, error] = std::from_chars(name, name + std::char_traits<char>::length(name), pid);
+    if (error != std::errc() || *end != '\0') continue;
+    const std::string procDir = std::string("/proc/") + name;
+    if (executableName(procDir) == exeName && !isZombie(procDir)) found.push_back(pid);
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+class PosixProcessControl final : public ProcessControl {
+ public:
+  int count(std::string_view exeName) override { return static_cast<int>(findProcesses(exeName).size()); }
+
+  bool terminateFirst(std::string_view exeName) override {
+    const auto pids = findProcesses(exeName);
+    if (pids.empty()) return false;
+    const pid_t pid = pids.front();
+    const int pidfd = posix::openPidfd(pid);
+    if (pidfd < 0 && errno != ENOSYS) return false;
+    const bool endedByItself = posix::waitForPidExit(pid, pidfd, std::chrono::milliseconds(100));
+    bool killed = false;
+    if (!endedByItself) {
+#ifdef SYS_pidfd_send_signal
+      if (pidfd >= 0) {
+        killed = ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0;
+      } else {
+        killed = ::kill(pid, SIGKILL) == 0;
+      }
+#else
+      killed = ::kill(pid, SIGKILL) == 0;
+#endif
+    }
+    if (pidfd >= 0) ::close(pidfd);
+    return killed;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ProcessControl> createProcessControl() { return std::make_unique<PosixProcessControl>(); }
+
+}  // namespace saalwacht::platform

@@ -1,0 +1,39 @@
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "platform/system.h"
+#include "protocol/cp1252.h"
+
+namespace saalwacht::platform {
+
+const std::string_view kExecutableSuffix = "";
+
+std::filesystem::path executableDir() {
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::filesystem::current_path();
+  return self.parent_path();
+}
+
+// Linux peers speak the code page of the German Windows PCs.
+std::string toWireText(std::string_view utf8) { return protocol::utf8ToCp1252(utf8); }
+std::string fromWireText(std::string_view wire) { return protocol::cp1252ToUtf8(wire); }
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return std::move(content).str();
+}
+
+}  // namespace saalwacht::platform

@@ -1,0 +1,27 @@
+#pragma once
+// Small facts about the running program and its system.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace saalwacht::platform {
+
+// File name suffix of executables ("" on Linux, ".exe" on Windows).
+extern const std::string_view kExecutableSuffix;
+
+// The folder that holds the running program's executable.
+std::filesystem::path executableDir();
+
+// Text on the command link: the system's wire code page to and from UTF-8.
+std::string toWireText(std::string_view utf8);
+std::string fromWireText(std::string_view wire);
+
+// An environment variable, or nothing when it is unset or empty.
+std::optional<std::string> environmentValue(const char* name);
+
+// Reads a whole file; nothing if it cannot be read.
+std::optional<std::string> readFile(const std::filesystem::path& path);
+
+}  // namespace saalwacht::platform

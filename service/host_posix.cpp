@@ -1,0 +1,279 @@
+// kursdienst on Linux: runs in the foreground under systemd; /INSTALL and
+// /UNINSTALL register it as a systemd unit.
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <asio.hpp>
+#include <cctype>
+#include <cstring>
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/spawn_posix.h"
+#include "platform/power.h"
+#include "platform/processes.h"
+#include "platform/session.h"
+#include "platform/spool.h"
+#include "platform/system.h"
+#include "service/command_server.h"
+#include "service/student_service.h"
+
+namespace fs = std::filesystem;
+using namespace saalwacht;
+
+namespace {
+
+constexpr const char* kUnitName = "kursdienst.service";
+
+struct Options {
+  enum class Action { Run, Install, Uninstall } action = Action::Run;
+  bool silent = false;
+  std::optional<std::string> bindAddress;
+};
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+void usage(std::ostream& out) {
+  out << "Aufruf: kursdienst [--bind ADRESSE]\n"
+         "        kursdienst /INSTALL [/SILENT]     als systemd-Dienst einrichten\n"
+         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n";
+}
+
+std::optional<Options> parseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--bind" && i + 1 < argc) {
+      options.bindAddress = argv[++i];
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      usage(std::cout);
+      std::exit(0);
+    }
+    const std::string name = upper(arg.size() > 1 && (arg[0] == '/' || arg[0] == '-') ? arg.substr(1) : "");
+    if (name == "INSTALL") {
+      options.action = Options::Action::Install;
+    } else if (name == "UNINSTALL") {
+      options.action = Options::Action::Uninstall;
+    } else if (name == "SILENT") {
+      options.silent = true;
+    } else {
+      std::cerr << "kursdienst: unbekannter Schalter " << arg << "\n";
+      usage(std::cerr);
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+// ---- registration with systemd ----
+
+fs::path unitFolder() {
+  return platform::environmentValue("KURSDIENST_SYSTEMD_DIR").value_or("/etc/systemd/system");
+}
+
+bool systemctl(const std::vector<std::string>& args, std::string& error) {
+  const std::string program = platform::environmentValue("KURSDIENST_SYSTEMCTL").value_or("/bin/systemctl");
+  auto child = platform::posix::spawn({program, args, std::nullopt, std::nullopt});
+  if (!child) {
+    error = program + " konnte nicht gestartet werden";
+    return false;
+  }
+  int status = 0;
+  waitpid(child->pid(), &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    error = "systemctl";
+    for (const auto& a : args) error += " " + a;
+    error += " ist fehlgeschlagen";
+    return false;
+  }
+  return true;
+}
+
+bool install(std::string& error) {
+  const fs::path exe = platform::executableDir() / "kursdienst";
+  const fs::path unit = unitFolder() / kUnitName;
+  const fs::path temp = unit.string() + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << "[Unit]\n"
+           "Description=kursdienst\n"
+           "After=network.target systemd-logind.service\n"
+           "\n"
+           "[Service]\n"
+           "ExecStart="
+        << exe.string()
+        << "\n"
+           "WorkingDirectory="
+        << exe.parent_path().string()
+        << "\n"
+           "Restart=on-failure\n"
+           "RestartSec=2\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=multi-user.target\n";
+    if (!out.flush()) {
+      error = std::string(unit) + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  std::error_code fsError;
+  fs::rename(temp, unit, fsError);
+  if (fsError) {
+    fs::remove(temp, fsError);
+    error = unit.string() + ": " + fsError.message();
+    return false;
+  }
+  return systemctl({"daemon-reload"}, error) && systemctl({"enable", kUnitName}, error);
+}
+
+bool uninstall(std::string& error) {
+  const fs::path unit = unitFolder() / kUnitName;
+  if (!fs::exists(unit)) {
+    error = "Der Dienst ist nicht installiert (" + unit.string() + " fehlt)";
+    return false;
+  }
+  if (!systemctl({"disable", kUnitName}, error)) return false;
+  std::error_code fsError;
+  fs::remove(unit, fsError);
+  if (fsError) {
+    error = unit.string() + ": " + fsError.message();
+    return false;
+  }
+  return systemctl({"daemon-reload"}, error);
+}
+
+int registerService(const Options& options) {
+  std::string error;
+  const bool installing = options.action == Options::Action::Install;
+  const bool ok = installing ? install(error) : uninstall(error);
+  if (!options.silent) {
+    if (ok) {
+      std::cout << (installing ? "Service erfolgreich installiert" : "Service erfolgreich deinstalliert") << "\n";
+    } else {
+      std::cout << "Service1: " << error << "\n";
+    }
+  }
+  return ok ? 0 : 1;
+}
+
+// ---- serving ----
+
+asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAddress) {
+  if (bindAddress) return {asio::ip::make_address(*bindAddress), protocol::kServicePort};
+  return {asio::ip::address_v6::any(), protocol::kServicePort};
+}
+
+int run(const Options& options) {
+  const fs::path stateDir = platform::environmentValue("KURSDIENST_STATE_DIR").value_or("/var/lib/kursdienst");
+  std::error_code error;
+  fs::create_directories(stateDir, error);
+  if (error) {
+    std::cerr << "kursdienst: state folder " << stateDir << ": " << error.message() << "\n";
+    return 1;
+  }
+
+  auto processes = platform::createProcessControl();
+  auto launcher = platform::createSessionLauncher(
+      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service"});
+  auto power = platform::createPowerControl(platform::environmentValue("KURSDIENST_POWEROFF"));
+  auto spool = platform::createScreenshotSpool(stateDir);
+
+  asio::io_context io;
+  service::StudentService studentService({
+      .processes = *processes,
+      .launcher = *launcher,
+      .power = *power,
+      .spool = *spool,
+      .helperDir = platform::executableDir(),
+      .stateDir = stateDir,
+      .schedule =
+          [&io](std::chrono::milliseconds delay, std::function<void()> action) {
+            auto timer = std::make_shared<asio::steady_timer>(io, delay);
+            timer->async_wait([timer, action = std::move(action)](const asio::error_code& e) {
+              if (!e) action();
+            });
+          },
+      .status = [](const std::string& text) { std::cout << "kursdienst: " << text << std::endl; },
+  });
+
+  auto makeServer = [&](const asio::ip::tcp::endpoint& endpoint) {
+    return std::make_unique<service::CommandServer>(
+        io, endpoint,
+        [&studentService](const protocol::Command& command, service::ExchangeState& exchange) {
+          return studentService.handle(command, exchange);
+        },
+        [&studentService] { studentService.onDisconnect(); });
+  };
+  std::unique_ptr<service::CommandServer> server;
+  auto endpoint = listenEndpoint(options.bindAddress);
+  try {
+    try {
+      server = makeServer(endpoint);
+    } catch (const asio::system_error&) {
+      if (options.bindAddress) throw;
+      endpoint = {asio::ip::address_v4::any(), protocol::kServicePort};  // a system without IPv6
+      server = makeServer(endpoint);
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "kursdienst: cannot listen on " << endpoint << ": " << e.what() << "\n";
+    return 1;
+  }
+  std::cout << "kursdienst " << SAALWACHT_VERSION << " listening on " << server->localEndpoint() << std::endl;
+
+  asio::steady_timer checkTimer(io);
+  std::function<void()> armCheck = [&] {
+    checkTimer.expires_after(service::kCheckPeriod);
+    checkTimer.async_wait([&](const asio::error_code& e) {
+      if (e) return;
+      studentService.onTimer();
+      armCheck();
+    });
+  };
+  armCheck();
+
+  asio::signal_set stopSignals(io, SIGTERM, SIGINT);
+  stopSignals.async_wait([&](const asio::error_code&, int) {
+    server->stop();
+    io.stop();
+  });
+  asio::signal_set childSignals(io, SIGCHLD);
+  std::function<void()> armReaper = [&] {
+    childSignals.async_wait([&](const asio::error_code& e, int) {
+      if (e) return;
+      platform::posix::reapChildren();
+      armReaper();
+    });
+  };
+  armReaper();
+  std::signal(SIGPIPE, SIG_IGN);
+
+  io.run();
+  std::cout << "kursdienst stopped" << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto options = parseOptions(argc, argv);
+  if (!options) return 2;
+  try {
+    if (options->action != Options::Action::Run) return registerService(*options);
+    return run(*options);
+  } catch (const std::exception& e) {
+    std::cerr << "kursdienst: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,451 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/system.h"
+#include "service/command_server.h"
+#include "service/student_service.h"
+
+namespace saalwacht::service {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using protocol::Command;
+using protocol::CommandCode;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "saalwacht-service-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string slurp(const fs::path& p) { return platform::readFile(p).value_or("<missing>"); }
+
+class FakeProcesses : public platform::ProcessControl {
+ public:
+  int count(std::string_view name) override { return running[std::string(name)]; }
+  bool terminateFirst(std::string_view name) override {
+    terminated.push_back(std::string(name));
+    auto& n = running[std::string(name)];
+    if (n == 0) return false;
+    --n;
+    return true;
+  }
+  std::map<std::string, int> running;
+  std::vector<std::string> terminated;
+};
+
+struct Launch {
+  std::string program;  // file name only
+  std::vector<std::string> args;
+};
+
+class FakeProcess : public platform::LaunchedProcess {
+ public:
+  explicit FakeProcess(bool ends) : ends_(ends) {}
+  bool waitForExit(std::chrono::milliseconds) override { return ends_; }
+
+ private:
+  bool ends_;
+};
+
+class FakeLauncher : public platform::SessionLauncher {
+ public:
+  bool interactiveSessionExists() override { return sessionExists; }
+  std::unique_ptr<platform::LaunchedProcess> launch(const fs::path& program,
+                                                    const std::vector<std::string>& args) override {
+    launches.push_back({program.filename().string(), args});
+    if (!sessionExists || missing.count(program.filename().string())) return nullptr;
+    if (onLaunch) onLaunch(program, args);
+    return std::make_unique<FakeProcess>(helperEnds);
+  }
+  std::optional<unsigned> sessionUserId() override { return std::nullopt; }
+
+  bool sessionExists = true;
+  bool helperEnds = true;
+  std::set<std::string> missing;
+  std::function<void(const fs::path&, const std::vector<std::string>&)> onLaunch;
+  std::vector<Launch> launches;
+};
+
+class FakePower : public platform::PowerControl {
+ public:
+  void powerOff() override { ++powerOffs; }
+  int powerOffs = 0;
+};
+
+// A spool whose "helper" output is whatever the test puts in `written`.
+class FakeSpool : public platform::ScreenshotSpool {
+ public:
+  std::optional<fs::path> prepare(std::optional<unsigned>) override {
+    written.reset();
+    return fs::path("/spool/screenshot.jpg");
+  }
+  std::optional<std::string> collect(std::size_t maxBytes) override {
+    auto content = std::move(written);
+    written.reset();
+    if (content && content->size() > maxBytes) return std::nullopt;
+    return content;
+  }
+  std::optional<std::string> written;
+};
+
+const std::string kJpeg = std::string("\xff\xd8\xff\xe0") + "picture data" + "\xff\xd9";
+
+class StudentServiceTest : public ::testing::Test {
+ protected:
+  StudentServiceTest() {
+    launcher.onLaunch = [this](const fs::path& program, const std::vector<std::string>& args) {
+      if (program.filename() == "swscr" && screenshotOutput) {
+        EXPECT_EQ(args, std::vector<std::string>{"/spool/screenshot.jpg"});
+        spool.written = screenshotOutput;
+      }
+    };
+  }
+
+  StudentService& service() {
+    if (!service_) {
+      service_ = std::make_unique<StudentService>(ServiceDependencies{
+          .processes = processes,
+          .launcher = launcher,
+          .power = power,
+          .spool = spool,
+          .helperDir = helperDir.path(),
+          .stateDir = stateDir.path(),
+          .schedule = [this](std::chrono::milliseconds delay,
+                             std::function<void()> action) { scheduled.emplace_back(delay, std::move(action)); },
+      });
+    }
+    return *service_;
+  }
+
+  std::shared_ptr<const std::string> send(Command command) { return service().handle(command, exchange); }
+  fs::path flagFile() const { return stateDir.path() / "swdkl.bin"; }
+  int launchesOf(const std::string& name) const {
+    return static_cast<int>(std::count_if(launcher.launches.begin(), launcher.launches.end(),
+                                          [&](const Launch& l) { return l.program == name; }));
+  }
+
+  TempDir helperDir;
+  TempDir stateDir;
+  FakeProcesses processes;
+  FakeLauncher launcher;
+  FakePower power;
+  FakeSpool spool;
+  std::optional<std::string> screenshotOutput = kJpeg;
+  std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> scheduled;
+  ExchangeState exchange;
+  std::unique_ptr<StudentService> service_;
+};
+
+TEST_F(StudentServiceTest, BlankStartsTheHelperOnceAndRecordsOn) {
+  EXPECT_EQ(send({CommandCode::Blank, ""}), nullptr);
+  EXPECT_EQ(launchesOf("swdkl"), 1);
+  EXPECT_EQ(slurp(flagFile()), "1");
+  EXPECT_TRUE(service().blanking().blankFlag());
+
+  // Already running: nothing is started and the file is not touched.
+  processes.running["swdkl"] = 1;
+  fs::remove(flagFile());
+  send({CommandCode::Blank, ""});
+  EXPECT_EQ(launchesOf("swdkl"), 1);
+  EXPECT_FALSE(fs::exists(flagFile()));
+}
+
+TEST_F(StudentServiceTest, ResetAlwaysRecordsOff) {
+  send({CommandCode::Reset, ""});  // no helper runs
+  EXPECT_EQ(slurp(flagFile()), "0");
+  EXPECT_EQ(processes.terminated, std::vector<std::string>{"swdkl"});
+
+  processes.running["swdkl"] = 1;
+  send({CommandCode::Blank, ""});
+  send({CommandCode::Reset, ""});
+  EXPECT_EQ(processes.running["swdkl"], 0);
+  EXPECT_EQ(slurp(flagFile()), "0");
+  EXPECT_FALSE(service().blanking().blankFlag());
+}
+
+TEST_F(StudentServiceTest, SupervisionFollowsTheFlagFile) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;  // nothing: no file
+    bool flagBefore;                  // blank first (then the helper "goes away")
+    bool session;
+    bool helperRunning;
+    bool expectLaunch;
+  };
+  const std::vector<Case> cases = {
+      {"file on, helper gone", "1", false, true, false, true},
+      {"file on with blanks", " \n1", false, true, false, true},
+      {"file off", "0", true, true, false, false},
+      {"file on but no session", "1", false, false, false, false},
+      {"file on, helper runs", "1", false, true, true, false},
+      {"junk keeps flag off", "2", false, true, false, false},
+      {"empty keeps flag off", "", false, true, false, false},
+      {"junk keeps flag on", "x", true, true, false, true},
+      {"missing keeps flag on", std::nullopt, true, true, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir state;
+    FakeProcesses procs;
+    FakeLauncher launch;
+    BlankingSupervisor supervisor(procs, launch, helperDir.path() / "swdkl", state.path() / "swdkl.bin");
+    if (c.flagBefore) supervisor.blank();
+    launch.launches.clear();
+    fs::remove(state.path() / "swdkl.bin");
+    if (c.file) std::ofstream(state.path() / "swdkl.bin", std::ios::binary) << *c.file;
+    launch.sessionExists = c.session;
+    procs.running["swdkl"] = c.helperRunning ? 1 : 0;
+    supervisor.check();
+    EXPECT_EQ(launch.launches.size(), c.expectLaunch ? 1u : 0u);
+    if (c.expectLaunch) {
+      EXPECT_EQ(slurp(state.path() / "swdkl.bin"), "1");
+    }
+  }
+}
+
+TEST_F(StudentServiceTest, AMissingHelperIsRetriedByEveryCheck) {
+  launcher.missing.insert("swdkl");
+  send({CommandCode::Blank, ""});
+  EXPECT_EQ(slurp(flagFile()), "1");
+  service().onTimer();
+  service().onTimer();
+  EXPECT_EQ(launchesOf("swdkl"), 3);
+}
+
+TEST_F(StudentServiceTest, MessageReachesTheHelperAsOneUnchangedArgument) {
+  // "Grüße" and a typographic quote in Windows-1252, with a CR LF and plain quotes.
+  const std::string wire = "Gr\xfc\xdf" "e \x84" "Test\x93 \"zitiert\"\r\nZeile 2";
+  send({CommandCode::Message, wire});
+  ASSERT_EQ(launcher.launches.size(), 1u);
+  EXPECT_EQ(launcher.launches[0].program, "swmsg");
+  EXPECT_EQ(launcher.launches[0].args, std::vector<std::string>{"Grüße „Test“ \"zitiert\"\r\nZeile 2"});
+
+  send({CommandCode::Message, std::string("a\0b", 3)});
+  EXPECT_EQ(launcher.launches[1].args, std::vector<std::string>{"ab"});
+
+  send({CommandCode::Message, std::string(protocol::kMaxMessageTextBytes + 10, '\x80')});  // euro signs
+  const auto& bounded = launcher.launches[2].args.at(0);
+  EXPECT_LE(bounded.size(), protocol::kMaxMessageTextBytes);
+  EXPECT_EQ(bounded.size() % 3, 0u);  // no euro sign cut in half
+}
+
+TEST_F(StudentServiceTest, ShutdownNotifiesAndPowersOffOnceAfterTheDelay) {
+  send({CommandCode::Shutdown, ""});
+  send({CommandCode::Shutdown, ""});
+  EXPECT_EQ(launchesOf("swsdmsg"), 2);
+  ASSERT_EQ(scheduled.size(), 1u);
+  EXPECT_EQ(scheduled[0].first, kShutdownDelay);
+  EXPECT_EQ(power.powerOffs, 0);
+  scheduled[0].second();
+  EXPECT_EQ(power.powerOffs, 1);
+  send({CommandCode::Shutdown, ""});  // power-off failed, the service still runs
+  EXPECT_EQ(scheduled.size(), 2u);
+}
+
+TEST_F(StudentServiceTest, ScreenshotExchange) {
+  const auto size = send({CommandCode::ScreenshotRequest, ""});
+  ASSERT_TRUE(size);
+  EXPECT_EQ(*size, std::to_string(kJpeg.size()));
+  const auto picture = send({CommandCode::SendPicture, ""});
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(*picture, kJpeg);
+  EXPECT_EQ(send({CommandCode::EndScreenshot, ""}), nullptr);
+  EXPECT_EQ(exchange.picture, nullptr);
+  EXPECT_EQ(send({CommandCode::SendPicture, ""}), nullptr);  // nothing announced any more
+}
+
+TEST_F(StudentServiceTest, CancelledScreenshotIsReleasedWithoutSending) {
+  send({CommandCode::ScreenshotRequest, ""});
+  std::weak_ptr<const std::string> held = exchange.picture;
+  EXPECT_EQ(send({CommandCode::EndScreenshot, ""}), nullptr);
+  EXPECT_TRUE(held.expired());
+}
+
+TEST_F(StudentServiceTest, ScreenshotFallbacks) {
+  const std::string fallbackJpeg = std::string("\xff\xd8\xff") + "fallback" + "\xff\xd9";
+  struct Case {
+    const char* name;
+    std::optional<std::string> helperOutput;
+    bool helperEnds;
+    bool helperMissing;
+    std::optional<std::string> fallbackFile;
+    ScreenshotCapture::Source expected;
+  };
+  using S = ScreenshotCapture::Source;
+  const std::vector<Case> cases = {
+      {"screenshot", kJpeg, true, false, fallbackJpeg, S::Screenshot},
+      {"helper wrote nothing", std::nullopt, true, false, fallbackJpeg, S::FallbackFile},
+      {"helper wrote no JPEG", "root:x:0:0", true, false, fallbackJpeg, S::FallbackFile},
+      {"helper hangs", kJpeg, false, false, fallbackJpeg, S::FallbackFile},
+      {"helper missing", std::nullopt, true, true, fallbackJpeg, S::FallbackFile},
+      {"no fallback file either", std::nullopt, true, false, std::nullopt, S::BuiltIn},
+      {"fallback file broken", std::nullopt, true, false, "broken", S::BuiltIn},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    FakeLauncher launch;
+    FakeSpool fakeSpool;
+    launch.helperEnds = c.helperEnds;
+    if (c.helperMissing) launch.missing.insert("swscr");
+    launch.onLaunch = [&](const fs::path&, const std::vector<std::string>&) { fakeSpool.written = c.helperOutput; };
+    if (c.fallbackFile) std::ofstream(dir.path() / "swscrerror.jpg", std::ios::binary) << *c.fallbackFile;
+    ScreenshotCapture capture(launch, fakeSpool, dir.path() / "swscr", dir.path() / "swscrerror.jpg");
+    const std::string picture = capture.capture();
+    EXPECT_EQ(capture.lastSource(), c.expected);
+    EXPECT_TRUE(looksLikeJpeg(picture));
+    if (c.expected == S::Screenshot) {
+      EXPECT_EQ(picture, kJpeg);
+    }
+    if (c.expected == S::FallbackFile) {
+      EXPECT_EQ(picture, fallbackJpeg);
+    }
+  }
+  EXPECT_GT(builtInFallbackPicture().size(), 100u);
+}
+
+// ---- the TCP server, over loopback ----
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ServerTest()
+      : server_(io_, {asio::ip::make_address("127.0.0.1"), 0},
+                [this](const Command& command, ExchangeState& exchange) { return handle(command, exchange); }) {
+    thread_ = std::thread([this] { io_.run(); });
+  }
+  ~ServerTest() override {
+    asio::post(io_, [this] { server_.stop(); });
+    work_.reset();
+    io_.stop();
+    thread_.join();
+  }
+
+  std::shared_ptr<const std::string> handle(const Command& command, ExchangeState& exchange) {
+    std::lock_guard lock(mutex_);
+    received_.push_back(command);
+    changed_.notify_all();
+    if (command.code == CommandCode::ScreenshotRequest) {
+      exchange.picture = std::make_shared<const std::string>(kJpeg);
+      return std::make_shared<const std::string>(std::to_string(kJpeg.size()));
+    }
+    if (command.code == CommandCode::SendPicture) return exchange.picture;
+    return nullptr;
+  }
+
+  std::vector<Command> waitForCommands(std::size_t n) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, 5s, [&] { return received_.size() >= n; });
+    return received_;
+  }
+
+  asio::ip::tcp::socket connect() {
+    asio::ip::tcp::socket socket(clientIo_);
+    socket.connect(server_.localEndpoint());
+    return socket;
+  }
+
+  static std::string readSome(asio::ip::tcp::socket& socket) {
+    std::array<char, 256> buffer{};
+    const std::size_t n = socket.read_some(asio::buffer(buffer));
+    return {buffer.data(), n};
+  }
+
+  asio::io_context io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_ = asio::make_work_guard(io_);
+  CommandServer server_;
+  std::thread thread_;
+  asio::io_context clientIo_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Command> received_;
+};
+
+TEST_F(ServerTest, AResetConnectionDoesNotStopTheServer) {
+  {
+    auto socket = connect();
+    socket.set_option(asio::socket_base::linger(true, 0));  // close with a reset
+    asio::write(socket, asio::buffer(std::string("1")));
+    socket.close();
+  }
+  auto socket = connect();
+  asio::write(socket, asio::buffer(std::string("10")));
+  socket.close();
+  const auto commands = waitForCommands(1);
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0].code, CommandCode::Blank);
+}
+
+TEST_F(ServerTest, RepliesGoToTheConnectionThatAsked) {
+  auto idle = connect();  // an older connection that asks nothing
+  auto asking = connect();
+  asio::write(asking, asio::buffer(std::string("40")));
+  EXPECT_EQ(readSome(asking), std::to_string(kJpeg.size()));
+  asio::write(asking, asio::buffer(std::string("41")));
+  std::string picture(kJpeg.size(), '\0');
+  asio::read(asking, asio::buffer(picture));
+  EXPECT_EQ(picture, kJpeg);
+  asio::write(asking, asio::buffer(std::string("42")));
+  EXPECT_EQ(idle.available(), 0u);
+  EXPECT_EQ(waitForCommands(3).size(), 3u);
+}
+
+TEST_F(ServerTest, AMessageInPiecesIsOneMessageAndIsBounded) {
+  {
+    auto socket = connect();
+    asio::write(socket, asio::buffer(std::string("30Hallo ")));
+    std::this_thread::sleep_for(50ms);
+    asio::write(socket, asio::buffer(std::string("10 Welt")));  // must not be read as "blank"
+  }
+  {
+    auto socket = connect();
+    asio::write(socket, asio::buffer("30" + std::string(protocol::kMaxMessageTextBytes + 5000, 'x')));
+  }
+  const auto commands = waitForCommands(2);
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], (Command{CommandCode::Message, "Hallo 10 Welt"}));
+  EXPECT_EQ(commands[1].code, CommandCode::Message);
+  EXPECT_EQ(commands[1].payload.size(), protocol::kMaxMessageTextBytes);
+}
+
+TEST_F(ServerTest, ASingleCharacterWaitsForTheRest) {
+  {
+    auto socket = connect();
+    asio::write(socket, asio::buffer(std::string("0")));  // a lone "0" is a reset
+  }
+  {
+    auto socket = connect();
+    asio::write(socket, asio::buffer(std::string("1")));
+    std::this_thread::sleep_for(50ms);
+    asio::write(socket, asio::buffer(std::string("0")));
+  }
+  {
+    auto socket = connect();
+    asio::write(socket, asio::buffer(std::string("99")));  // ignored
+  }
+  const auto commands = waitForCommands(2);
+  std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(received_.size(), 2u);
+  EXPECT_EQ(commands[0].code, CommandCode::Reset);
+  EXPECT_EQ(commands[1].code, CommandCode::Blank);
+}
+
+}  // namespace
+}  // namespace saalwacht::service
