@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what Saalwacht needs on Debian 12 and builds it into build/.
+# Safe to run again: packages are installed only when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  cmake ninja-build g++ ccache pkg-config
+  qt6-base-dev qt6-qpa-plugins libasio-dev libturbojpeg0-dev libsystemd-dev libx11-dev libxext-dev
+  libgtest-dev libgmock-dev
+  xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick fonts-dejavu-core fontconfig
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build -j"$jobs"
