@@ -38,7 +38,7 @@ chmod +x "$WORK/poweroff"
 for i in "${!NAMES[@]}"; do
   name=${NAMES[$i]}
   exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb-$name.log" 2>&1 &
+  Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp -noreset >"$WORK/xvfb-$name.log" 2>&1 &
   PIDS+=($!)
   read -r -t 10 -u "$fd" number
   exec {fd}>&-
