@@ -43,9 +43,10 @@ for i in "${!NAMES[@]}"; do
   read -r -t 10 -u "$fd" number
   exec {fd}>&-
   DISPLAYS+=(":$number")
-  convert -size 1024x768 xc:"${COLOURS[$i]}" -font DejaVu-Sans-Bold -fill white -pointsize 64 \
-    -gravity center -annotate +0-20 "PC $((i + 1)) – $name" -font DejaVu-Sans -pointsize 24 \
-    -annotate +0+60 "${ADDRESSES[$i]}" "$WORK/desktop-$name.png"
+  # The name stands at the top, where message windows never cover it.
+  convert -size 1024x768 xc:"${COLOURS[$i]}" -font DejaVu-Sans-Bold -fill white -pointsize 56 \
+    -gravity north -annotate +0+30 "PC $((i + 1)) – $name" -font DejaVu-Sans -pointsize 24 \
+    -annotate +0+110 "${ADDRESSES[$i]}" "$WORK/desktop-$name.png"
   DISPLAY=":$number" display -window root "$WORK/desktop-$name.png" || true
   mkdir -p "$WORK/state-$name"
   DISPLAY=":$number" KURSDIENST_STATE_DIR="$WORK/state-$name" KURSDIENST_POWEROFF="$WORK/poweroff" \
