@@ -76,7 +76,7 @@ bool run(const std::vector<std::string>& argv, const std::string& display) {
 
 int main() {
   testing::XvfbDisplay display;
-  if (!display.start(1920, 1080, 24, {"-noreset"})) {
+  if (!display.start(1920, 1080)) {
     std::cerr << "service_bench: " << display.message() << "\n";
     return 1;
   }
