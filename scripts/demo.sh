@@ -20,13 +20,17 @@ PIDS=()
 DISPLAYS=()
 
 cleanup() {
+  # Helpers that a service started belong to this demo too: take their ids
+  # while they are still the services' children, then end everything by id.
+  local helpers=()
+  for pid in "${PIDS[@]}"; do
+    for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do helpers+=("$child"); done
+  done
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  # Helpers that a service started belong to this demo too; end them by id.
-  for pid in "${HELPER_PIDS[@]:-}"; do [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null || true; done
+  for pid in "${helpers[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$WORK"
 }
-HELPER_PIDS=()
 trap cleanup EXIT
 
 cat > "$WORK/poweroff" <<'STANDIN'
@@ -56,15 +60,8 @@ for i in "${!NAMES[@]}"; do
 done
 sleep 1
 
-remember_helpers() {
-  for pid in "${PIDS[@]}"; do
-    for child in $(ps -o pid= --ppid "$pid" 2>/dev/null); do HELPER_PIDS+=("$child"); done
-  done
-}
-
 snapshot() {  # step title
   sleep 1.5
-  remember_helpers
   local parts=()
   for i in "${!NAMES[@]}"; do
     import -display "${DISPLAYS[$i]}" -window root "$WORK/shot-$i.png"

@@ -130,8 +130,6 @@ std::vector<pid_t> StudentPc::helpers(const std::string& name) const {
   for (pid_t pid : children()) {
     if (exeName(pid) == name) found.push_back(pid);
   }
-  auto& seen = const_cast<std::vector<pid_t>&>(seenHelpers_);
-  seen.insert(seen.end(), found.begin(), found.end());
   return found;
 }
 
@@ -150,8 +148,9 @@ std::vector<std::string> StudentPc::arguments(pid_t pid) {
 
 void StudentPc::stop() {
   if (pid_ < 0) return;
-  std::vector<pid_t> leftovers = children();
-  leftovers.insert(leftovers.end(), seenHelpers_.begin(), seenHelpers_.end());
+  // The helpers are the service's children until it ends; take them now,
+  // while their ids are surely still theirs.
+  const std::vector<pid_t> leftovers = children();
   ::kill(pid_, SIGTERM);
   const bool ended = eventually([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5s);
   if (!ended) {

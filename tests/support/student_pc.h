@@ -43,7 +43,6 @@ class StudentPc {
   std::string display_;
   std::filesystem::path stateDir_;
   pid_t pid_ = -1;
-  std::vector<pid_t> seenHelpers_;
 };
 
 // Runs saalwacht-cli with the arguments; returns its exit status and output.
