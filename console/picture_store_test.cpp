@@ -295,6 +295,11 @@ TEST_F(PictureStoreFileTest, DefaultStoreAsksForAPassword) {
   EXPECT_EQ(readRemotePassword(write(bytes), error), "0") << error;
 }
 
+TEST(PictureStoreBuild, ShippedStoreAsksForAPassword) {
+  std::string error;
+  EXPECT_EQ(readRemotePassword(SAALWACHT_DEFAULT_PICTURE_STORE, error), "0") << error;
+}
+
 struct BrokenCase {
   std::string name;
   std::function<void(std::vector<std::uint8_t>&)> damage;
