@@ -1,14 +1,12 @@
 // saalwacht-cli: sends a classroom command to student PCs from a terminal or
 // a script, the way the teacher console does.
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <unistd.h>
 
 #include "cli/command_client.h"
+#include "platform/system.h"
 
 namespace fs = std::filesystem;
 using namespace saalwacht;
@@ -32,28 +30,6 @@ fs::path pictureFile(const fs::path& file, const std::string& host, bool several
   fs::path named = file;
   named.replace_filename(file.stem().string() + "-" + host + file.extension().string());
   return named;
-}
-
-bool writeAtomically(const fs::path& file, const std::string& bytes, std::string& error) {
-  const fs::path temp = file.string() + ".part-" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      error = std::string("cannot write ") + temp.string() + ": " + std::strerror(errno);
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      return false;
-    }
-  }
-  std::error_code fsError;
-  fs::rename(temp, file, fsError);
-  if (fsError) {
-    error = "cannot write " + file.string() + ": " + fsError.message();
-    fs::remove(temp, fsError);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -123,14 +99,14 @@ int main(int argc, char** argv) {
   for (auto& result : cli::sendToHosts(hosts, request)) {
     if (result.ok && request.code == protocol::CommandCode::ScreenshotRequest) {
       const fs::path file = pictureFile(argument, result.host, hosts.size() > 1);
-      std::string error;
-      if (writeAtomically(file, result.picture, error)) {
+      const auto error = platform::replaceFile(file, result.picture);
+      if (!error) {
         std::cout << result.host << ": screenshot saved to " << file.string() << " (" << result.picture.size()
                   << " bytes)\n";
         continue;
       }
       result.ok = false;
-      result.error = error;
+      result.error = *error;
     }
     if (result.ok) {
       std::cout << result.host << ": " << *commandWord << " delivered\n";

@@ -1,5 +1,7 @@
 #include "console/picture_store.h"
 
+#include "platform/system.h"
+
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -159,37 +161,10 @@ std::optional<std::string> utf8ToStoreBytes(std::string_view text, std::string& 
 
 bool replaceFile(const fs::path& path, const std::vector<std::uint8_t>& bytes,
                  std::string& error) {
-  fs::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = "cannot create " + temporary.string();
-      return false;
-    }
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      error = "cannot write " + temporary.string();
-      return false;
-    }
-  }
-  std::error_code ec;
-  const auto status = fs::status(path, ec);
-  if (!ec && status.type() == fs::file_type::regular) {
-    fs::permissions(temporary, status.permissions(), ec);
-  }
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    error = "cannot replace " + path.string() + ": " + ec.message();
-    return false;
-  }
-  return true;
+  const auto failure = platform::replaceFile(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (failure) error = *failure;
+  return !failure;
 }
 
 }  // namespace

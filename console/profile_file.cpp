@@ -1,5 +1,7 @@
 #include "console/profile_file.h"
 
+#include "platform/system.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -338,33 +340,7 @@ std::optional<std::string> ProfileFile::save() const {
     bytes += line.ending;
   }
 
-  fs::path temporary = path_;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return "cannot create " + temporary.string();
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return "cannot write " + temporary.string();
-    }
-  }
-
-  std::error_code ec;
-  // Keep the permissions a hand-edited file was given.
-  const auto status = fs::status(path_, ec);
-  if (!ec && status.type() == fs::file_type::regular) {
-    fs::permissions(temporary, status.permissions(), ec);
-  }
-  fs::rename(temporary, path_, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return "cannot replace " + path_.string() + ": " + ec.message();
-  }
-  return std::nullopt;
+  return platform::replaceFile(path_, bytes);
 }
 
 }  // namespace saalwacht::console

@@ -21,6 +21,11 @@ std::string fromWireText(std::string_view wire);
 // An environment variable, or nothing when it is unset or empty.
 std::optional<std::string> environmentValue(const char* name);
 
+// Writes `bytes` to PATH.tmp and renames it over `path`, so that readers
+// never see a half-written file; the old file's permissions are kept.
+// Returns an error text, or nothing on success. Portable (std::filesystem).
+std::optional<std::string> replaceFile(const std::filesystem::path& path, std::string_view bytes);
+
 // Reads a whole file; nothing if it cannot be read.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 

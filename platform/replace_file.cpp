@@ -1,0 +1,36 @@
+#include <fstream>
+
+#include "platform/system.h"
+
+namespace saalwacht::platform {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> replaceFile(const fs::path& path, std::string_view bytes) {
+  fs::path temporary = path;
+  temporary += ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return "cannot create " + temporary.string();
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return "cannot write " + temporary.string();
+    }
+  }
+  std::error_code ec;
+  // Keep the permissions the file was given by hand.
+  const auto status = fs::status(path, ec);
+  if (!ec && status.type() == fs::file_type::regular) fs::permissions(temporary, status.permissions(), ec);
+  fs::rename(temporary, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return "cannot replace " + path.string() + ": " + ec.message();
+  }
+  return std::nullopt;
+}
+
+}  // namespace saalwacht::platform
