@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <fstream>
 #include <map>
 #include <random>
@@ -17,15 +19,6 @@ namespace fs = std::filesystem;
 
 class InterfaceTextsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("interface_texts_test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
 
   // Loads texts from a configuration file holding exactly `bytes`.
   InterfaceTexts loadFrom(const std::string& bytes) {
@@ -42,7 +35,8 @@ class InterfaceTextsTest : public ::testing::Test {
     return loadInterfaceTexts(std::get<ProfileFile>(result));
   }
 
-  fs::path folder_;
+  testing::TempDir temp_{"interface_texts_test"};
+  const fs::path& folder_ = temp_.path();
   ProfileEncoding lastEncoding_ = ProfileEncoding::Utf8;
 };
 

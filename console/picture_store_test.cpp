@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -48,15 +50,6 @@ void plant(StoreBitmap& bitmap, std::string_view bytes) {
 
 class PictureStoreFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("picture_store_test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
   fs::path write(const std::vector<std::uint8_t>& bytes, const std::string& name = "saalwacht.bmp") {
     const fs::path path = folder_ / name;
     std::ofstream out(path, std::ios::binary);
@@ -67,7 +60,8 @@ class PictureStoreFileTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  fs::path folder_;
+  testing::TempDir temp_{"picture_store_test"};
+  const fs::path& folder_ = temp_.path();
 };
 
 // --- bit order -------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -13,15 +15,6 @@ namespace fs = std::filesystem;
 
 class ProfileFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("profile_file_test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
 
   fs::path write(const std::string& bytes, const std::string& name = "saalwacht.ini") {
     const fs::path path = folder_ / name;
@@ -44,7 +37,8 @@ class ProfileFileTest : public ::testing::Test {
     return std::get<ProfileFile>(std::move(result));
   }
 
-  fs::path folder_;
+  testing::TempDir temp_{"profile_file_test"};
+  const fs::path& folder_ = temp_.path();
 };
 
 struct ReadCase {

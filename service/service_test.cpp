@@ -10,6 +10,7 @@
 #include "platform/system.h"
 #include "service/command_server.h"
 #include "service/student_service.h"
+#include "temp_dir.h"
 
 namespace saalwacht::service {
 namespace {
@@ -19,21 +20,7 @@ using namespace std::chrono_literals;
 using protocol::Command;
 using protocol::CommandCode;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "saalwacht-service-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using saalwacht::testing::TempDir;
 
 std::string slurp(const fs::path& p) { return platform::readFile(p).value_or("<missing>"); }
 

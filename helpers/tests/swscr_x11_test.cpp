@@ -5,6 +5,7 @@
 
 #include "child_process.h"
 #include "x11_test_util.h"
+#include "temp_dir.h"
 #include "xvfb.h"
 
 #include <turbojpeg.h>
@@ -56,31 +57,7 @@ Decoded decodeJpegFile(const fs::path& path) {
   return d;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char dirTemplate[] = "/tmp/swscr-x11-test-XXXXXX";
-    if (::mkdtemp(dirTemplate)) path_ = dirTemplate;
-  }
-  ~TempDir() {
-    if (!path_.empty()) {
-      std::error_code ignored;
-      fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-      fs::remove_all(path_, ignored);
-    }
-  }
-  const fs::path& path() const { return path_; }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(path_))
-      names.push_back(fs::relative(entry.path(), path_).string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
+using saalwacht::testing::TempDir;
 
 bool exitedWith(const std::optional<int>& status, int code) {
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;

@@ -11,6 +11,7 @@
 #include "platform/session.h"
 #include "platform/spool.h"
 #include "platform/system.h"
+#include "temp_dir.h"
 
 namespace saalwacht::platform {
 namespace {
@@ -18,21 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "saalwacht-platform-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using saalwacht::testing::TempDir;
 
 std::string slurp(const fs::path& p) { return readFile(p).value_or("<missing>"); }
 
