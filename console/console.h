@@ -48,6 +48,7 @@ class Console : public QObject {
   // Closing: the teacher (close box, "Beenden") or the system (SIGTERM)
   // asked to end. Ends the event loop.
   void requestClose();
+  bool closing() const { return closing_; }
 
   // Help and about box, as the menu items do.
   void openHelp();

@@ -8,7 +8,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QThread>
 #include <QTimer>
+#include <csignal>
+#include <sys/wait.h>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include "console/message_display.h"
 #include "console/pictures.h"
 #include "platform/launcher.h"
+#include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
 #include "temp_dir.h"
 
@@ -388,6 +392,41 @@ TEST_F(ConsoleTest, HelpAndAboutBox) {
   EXPECT_TRUE(about.isVisible());
   emit about.webLinkClicked(AboutBox::webAddress());
   EXPECT_EQ(launcher_.opened.back(), std::pair(AboutBox::webAddress().toStdString(), std::string("0")));
+}
+
+bool catchesSigterm(pid_t pid) {
+  const auto status = platform::readFile("/proc/" + std::to_string(pid) + "/status").value_or("");
+  const auto at = status.find("SigCgt:");
+  if (at == std::string::npos) return false;
+  const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+  return mask & (1ULL << (SIGTERM - 1));
+}
+
+// The real program: SIGTERM ends it like closing the window, also while the
+// first-start prompt is open, and while the main window is shown.
+TEST_F(ConsoleTest, SigtermEndsTheProgram) {
+  for (const bool withPassword : {false, true}) {
+    SCOPED_TRACE(withPassword);
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    if (withPassword) writeStore("geheim");
+    auto child = platform::posix::spawn(
+        {fs::path(SAALWACHT_BIN_DIR) / "saalwacht", {},
+         std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "SAALWACHT_HOME=" + home_.string(),
+                                  "XDG_RUNTIME_DIR=" + dir_.path().string(), "HOME=" + dir_.path().string()},
+         std::nullopt});
+    ASSERT_TRUE(child);
+    // Signal only once the program catches SIGTERM, then let it get going.
+    for (int i = 0; i < 2000 && !catchesSigterm(child->pid()); ++i) QThread::msleep(5);
+    ASSERT_TRUE(catchesSigterm(child->pid()));
+    QThread::msleep(300);
+    ::kill(child->pid(), SIGTERM);
+    ASSERT_TRUE(child->waitForExit(std::chrono::seconds(20)));
+    int status = -1;
+    ASSERT_EQ(::waitpid(child->pid(), &status, 0), child->pid());
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
 }
 
 TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {

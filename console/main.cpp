@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
     }
 
     if (auto error = teacherConsole.start()) return fail(*error);
+    // A request to end may arrive while the first-start prompt is open.
+    if (teacherConsole.closing()) return 0;
     teacherConsole.showMainWindow();
     return QApplication::exec();
   } catch (const std::exception& error) {

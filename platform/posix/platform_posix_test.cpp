@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <thread>
 
 #include "platform/launcher.h"
+#include "platform/quit_signal.h"
 #include "platform/posix/launcher_posix.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/processes.h"
@@ -297,6 +300,19 @@ TEST_F(LauncherTest, FailuresGiveTheirResultAndGermanMessage) {
   EXPECT_EQ(launchFailureText(kLaunchNotAttempted), "");
   EXPECT_EQ(launchFailureText(26), "Dateizugriff wird vom Betriebssystem verweigert !");
   EXPECT_EQ(launchFailureText(8), "Datei konnte nicht geöffnet werden !");
+}
+
+TEST(QuitRequests, SignalsBecomeReadableBytes) {
+  const int fd = quitRequestDescriptor();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(quitRequestDescriptor(), fd);  // installed once
+  pollfd ready{fd, POLLIN, 0};
+  EXPECT_EQ(::poll(&ready, 1, 0), 0);
+  ::raise(SIGTERM);
+  ::raise(SIGINT);
+  EXPECT_EQ(::poll(&ready, 1, 1000), 1);
+  drainQuitRequests(fd);
+  EXPECT_EQ(::poll(&ready, 1, 0), 0);
 }
 
 TEST(Version, OwnExecutableCarriesTheProjectVersion) {
