@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/echo.h"
 #include "platform/launcher.h"
 #include "platform/quit_signal.h"
 #include "platform/posix/launcher_posix.h"
@@ -300,6 +301,16 @@ TEST_F(LauncherTest, FailuresGiveTheirResultAndGermanMessage) {
   EXPECT_EQ(launchFailureText(kLaunchNotAttempted), "");
   EXPECT_EQ(launchFailureText(26), "Dateizugriff wird vom Betriebssystem verweigert !");
   EXPECT_EQ(launchFailureText(8), "Datei konnte nicht geöffnet werden !");
+}
+
+TEST(EchoTest, LoopbackAnswersAndUnknownNamesDoNot) {
+  auto echo = createEchoTest();
+  if (!echo->missingPermission().empty()) GTEST_SKIP() << "no ICMP permission here";
+  EXPECT_GE(echo->averageRoundTripMs("127.0.0.1"), 0);
+  EXPECT_GE(echo->averageRoundTripMs("127.0.1.77"), 0);  // any loopback address answers
+  EXPECT_GE(echo->averageRoundTripMs("localhost"), 0);
+  EXPECT_EQ(echo->averageRoundTripMs("no-such-pc.invalid"), -1);
+  EXPECT_EQ(echo->averageRoundTripMs(""), -1);
 }
 
 TEST(QuitRequests, SignalsBecomeReadableBytes) {
