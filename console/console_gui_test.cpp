@@ -13,15 +13,21 @@
 #include <csignal>
 #include <sys/wait.h>
 #include <QToolButton>
+#include <QPrinter>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <set>
 
 #include "console/console.h"
 #include "console/message_display.h"
 #include "console/pictures.h"
+#include "platform/echo.h"
 #include "platform/launcher.h"
+#include "platform/processes.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
 #include "temp_dir.h"
@@ -36,7 +42,41 @@ struct RecordingMessages : MessageDisplay {
     QString caption, text;
   };
   void show(QWidget*, const QString& caption, const QString& text, Kind) override { shown.push_back({caption, text}); }
+  QString askSaveFileName(QWidget*, const QString& proposed, const QString&) override {
+    proposedFile = proposed;
+    return saveAs;
+  }
+  bool choosePrinter(QWidget*, QPrinter& printer) override {
+    if (printTo.isEmpty()) return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(printTo);
+    return true;
+  }
   std::vector<Shown> shown;
+  QString saveAs, proposedFile, printTo;
+};
+
+// Echo answers by name, at once.
+struct FakeEcho : platform::EchoTest {
+  int averageRoundTripMs(const std::string& name) override {
+    std::lock_guard lock(mutex);
+    return answering.count(name) ? 0 : -1;
+  }
+  std::string missingPermission() override { return problem; }
+  std::mutex mutex;
+  std::set<std::string> answering;
+  std::string problem;
+};
+
+struct FakeProcesses : platform::ProcessControl {
+  int count(std::string_view name) override { return running.count(std::string(name)) ? running[std::string(name)] : 0; }
+  bool terminateFirst(std::string_view name) override {
+    terminated.push_back(std::string(name));
+    if (running[std::string(name)] > 0) --running[std::string(name)];
+    return true;
+  }
+  std::map<std::string, int> running;
+  std::vector<std::string> terminated;
 };
 
 struct FakeLauncher : platform::ProgramLauncher {
@@ -72,7 +112,9 @@ class ConsoleTest : public ::testing::Test {
   }
 
   Console& make() {
-    console_ = std::make_unique<Console>(ConsolePaths{program_ / "saalwacht", program_, home_}, launcher_, messages_);
+    console_.reset();
+    console_ = std::make_unique<Console>(ConsolePaths{program_ / "saalwacht", program_, home_},
+                                         ConsoleServices{launcher_, processes_, echo_, messages_});
     return *console_;
   }
 
@@ -104,6 +146,8 @@ class ConsoleTest : public ::testing::Test {
   fs::path program_ = dir_.path() / "bin";
   fs::path home_ = dir_.path() / "home";
   FakeLauncher launcher_;
+  FakeProcesses processes_;
+  FakeEcho echo_;
   RecordingMessages messages_;
   std::unique_ptr<Console> console_;
 };

@@ -11,7 +11,9 @@
 #include "console/console.h"
 #include "console/console_home.h"
 #include "console/message_display.h"
+#include "platform/echo.h"
 #include "platform/launcher.h"
+#include "platform/processes.h"
 #include "platform/system.h"
 
 using namespace saalwacht;
@@ -27,13 +29,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto launcher = platform::createProgramLauncher();
+  auto processes = platform::createProcessControl();
+  // The showcase draws the states it is given; no echo test may change them.
+  struct NoEcho : platform::EchoTest {
+    int averageRoundTripMs(const std::string&) override { return -1; }
+    std::string missingPermission() override { return {}; }
+  } echo;
   console::MessageBoxDisplay messages;
   console::Console teacherConsole({QCoreApplication::applicationFilePath().toStdString(), programFolder, home},
-                                  *launcher, messages);
+                                  {*launcher, *processes, echo, messages});
   if (auto error = teacherConsole.start()) {
     std::fprintf(stderr, "%s\n", error->toStdString().c_str());
     return 1;
   }
+  teacherConsole.monitor().stop();
   const std::pair<const char*, console::SeatState> states[] = {
       {"normal", console::SeatState::Normal}, {"dark", console::SeatState::Dark},
       {"teacher", console::SeatState::Teacher}, {"green", console::SeatState::Green},
