@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 
@@ -471,6 +472,55 @@ TEST_F(ConsoleTest, SigtermEndsTheProgram) {
     EXPECT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
+}
+
+TEST_F(ConsoleTest, MissingEchoPermissionIsSaidOnce) {
+  writeStore("geheim");
+  echo_.problem = "Ping ist nicht erlaubt";
+  auto& c = started();
+  c.showMainWindow();
+  QApplication::processEvents();
+  QApplication::processEvents();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text, "Ping ist nicht erlaubt");
+}
+
+// Echo answers only once released, to hold a check in flight.
+struct HeldEcho : platform::EchoTest {
+  int averageRoundTripMs(const std::string&) override {
+    std::unique_lock lock(mutex);
+    released.wait(lock, [this] { return go; });
+    return 0;
+  }
+  std::string missingPermission() override { return {}; }
+  std::mutex mutex;
+  std::condition_variable released;
+  bool go = false;
+};
+
+TEST(ReachabilityMonitor, AResultFromBeforeAStopIsDropped) {
+  HeldEcho echo;
+  std::vector<QString> results;
+  {
+    ReachabilityMonitor monitor(echo);
+    QObject::connect(&monitor, &ReachabilityMonitor::checked, [&](const QString& name, bool) { results.push_back(name); });
+    monitor.check("alt");
+    monitor.stop();
+    monitor.check("neu");
+    {
+      std::lock_guard lock(echo.mutex);
+      echo.go = true;
+    }
+    echo.released.notify_all();
+    for (int i = 0; i < 200 && results.empty(); ++i) {
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(5);
+    }
+    QThread::msleep(50);
+    QApplication::processEvents();
+  }
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0], "neu");
 }
 
 TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {

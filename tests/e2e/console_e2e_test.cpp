@@ -254,6 +254,16 @@ TEST_F(ConsoleEndToEnd, MessageToAllCarriesTheTextAsSent) {
     // Every character here exists in Windows-1252, the wire's code page.
     EXPECT_EQ(args[1], "Grüße an „alle“: \"Bitte speichern!\"\r\nZweite Zeile – Ä Ö Ü ß");
   }
+
+  // To one seat, through the action list: only that PC gets it.
+  choose(5);
+  seatButton(2)->click();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.target(), "127.0.2.22");
+  dialog.textField()->setPlainText(QStringLiteral("Nur für dich"));
+  button(dialog, "Button1")->click();
+  ASSERT_TRUE(within(5s, [&] { return pcs_[1]->helpers("swmsg").size() == 2; }));
+  EXPECT_EQ(pcs_[0]->helpers("swmsg").size(), 1u);
 }
 
 TEST_F(ConsoleEndToEnd, ShutdownOfOneSeatAndOfAll) {
