@@ -20,8 +20,9 @@ class ReplacedPowerControl final : public PowerControl {
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(program_.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &info)) {
+      const DWORD error = ::GetLastError();
       std::cerr << "kursdienst: power-off replacement " << win32::narrow(program_.wstring())
-                << " could not be started: " << win32::errorText(::GetLastError()) << "\n";
+                << " could not be started: " << win32::errorText(error) << "\n";
       return;
     }
     ::CloseHandle(info.hThread);
@@ -46,7 +47,8 @@ class SystemPowerControl final : public PowerControl {
       }
     }
     if (!::ExitWindowsEx(EWX_POWEROFF | EWX_FORCE, 0)) {
-      std::cerr << "kursdienst: the PC could not be powered off: " << win32::errorText(::GetLastError()) << "\n";
+      const DWORD error = ::GetLastError();
+      std::cerr << "kursdienst: the PC could not be powered off: " << win32::errorText(error) << "\n";
     }
   }
 };

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: swprobe count NAME | windows CLASS | text CLASS | title CLASS\n", stderr);
     return 2;
   }
+  _setmode(_fileno(stdout), _O_BINARY);  // texts go out byte for byte
   const std::string command = argv[1];
   const std::string argument = argv[2];
   if (command == "count") {
@@ -66,7 +70,8 @@ int main(int argc, char** argv) {
   if (command == "text") {
     const HWND edit = ::FindWindowExW(windows.front(), nullptr, L"EDIT", nullptr);
     if (!edit) return 1;
-    std::fwrite(narrow(textOf(edit)).data(), 1, narrow(textOf(edit)).size(), stdout);
+    const std::string text = narrow(textOf(edit));
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   }
   return 2;
