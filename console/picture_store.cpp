@@ -75,22 +75,22 @@ std::optional<std::vector<std::uint8_t>> readFile(const fs::path& path, std::str
   std::error_code ec;
   const auto status = fs::status(path, ec);
   if (ec || !fs::exists(status)) {
-    error = "picture store " + path.string() + " not found";
+    error = "Die Bilddatei " + path.string() + " wurde nicht gefunden";
     return std::nullopt;
   }
   if (!fs::is_regular_file(status)) {
-    error = "picture store " + path.string() + " is not a file";
+    error = "Die Bilddatei " + path.string() + " ist keine Datei";
     return std::nullopt;
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    error = "cannot open picture store " + path.string();
+    error = "Die Bilddatei " + path.string() + " kann nicht geöffnet werden";
     return std::nullopt;
   }
   std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
   if (in.bad()) {
-    error = "cannot read picture store " + path.string();
+    error = "Die Bilddatei " + path.string() + " kann nicht gelesen werden";
     return std::nullopt;
   }
   return bytes;
@@ -102,7 +102,7 @@ std::optional<StoreBitmap> loadStore(const fs::path& path, std::string& error) {
   std::string why;
   auto bitmap = StoreBitmap::fromBytes(std::move(*bytes), why);
   if (!bitmap) {
-    error = "picture store " + path.string() + ": " + why;
+    error = "Die Bilddatei " + path.string() + " ist unbrauchbar: " + why;
     return std::nullopt;
   }
   return bitmap;
@@ -135,23 +135,23 @@ std::optional<std::string> utf8ToStoreBytes(std::string_view text, std::string& 
                (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
       code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
       if (code < 0x80) {
-        why = "invalid UTF-8";
+        why = "ungültiger Text (kein UTF-8)";
         return std::nullopt;
       }
       i += 2;
     } else if ((c & 0xC0) == 0x80 || c >= 0xF8) {
-      why = "invalid UTF-8";
+      why = "ungültiger Text (kein UTF-8)";
       return std::nullopt;
     } else {
-      why = "a character beyond U+00FF cannot be stored";
+      why = "Zeichen außerhalb von Latin-1 (z. B. €) können nicht gespeichert werden";
       return std::nullopt;
     }
     if (code == static_cast<unsigned char>(kPictureStoreTerminator)) {
-      why = "'#' cannot be stored inside a field";
+      why = "Das Zeichen # kann nicht gespeichert werden";
       return std::nullopt;
     }
     if (code == kPictureStoreFieldReset) {
-      why = "U+0080 cannot be stored";
+      why = "Das Zeichen U+0080 kann nicht gespeichert werden";
       return std::nullopt;
     }
     out += static_cast<char>(code);
@@ -172,20 +172,20 @@ bool replaceFile(const fs::path& path, const std::vector<std::uint8_t>& bytes,
 std::optional<StoreBitmap> StoreBitmap::fromBytes(std::vector<std::uint8_t> bytes,
                                                   std::string& error) {
   if (bytes.size() < 2 || bytes[0] != 'B' || bytes[1] != 'M') {
-    error = "not a BMP file";
+    error = "keine BMP-Datei";
     return std::nullopt;
   }
   if (bytes.size() < kFileHeaderSize + 40) {
-    error = "BMP header is truncated";
+    error = "der BMP-Kopf ist unvollständig";
     return std::nullopt;
   }
   const std::uint32_t headerSize = le32(bytes, 14);
   if (headerSize < 40) {
-    error = "old OS/2 BMP header is not supported";
+    error = "das alte OS/2-BMP-Format wird nicht unterstützt";
     return std::nullopt;
   }
   if (bytes.size() < kFileHeaderSize + std::size_t{headerSize}) {
-    error = "BMP header is truncated";
+    error = "der BMP-Kopf ist unvollständig";
     return std::nullopt;
   }
   const auto width = static_cast<std::int32_t>(le32(bytes, 18));
@@ -194,11 +194,11 @@ std::optional<StoreBitmap> StoreBitmap::fromBytes(std::vector<std::uint8_t> byte
   const std::uint16_t bits = le16(bytes, 28);
   const std::uint32_t compression = le32(bytes, 30);
   if (planes != 1) {
-    error = "BMP has an invalid plane count";
+    error = "ungültige Ebenenzahl im BMP-Kopf";
     return std::nullopt;
   }
   if (bits != 24 && bits != 32) {
-    error = "BMP is not true-colour (" + std::to_string(bits) + " bits per pixel)";
+    error = "kein Echtfarbenbild (" + std::to_string(bits) + " Bit pro Pixel)";
     return std::nullopt;
   }
 
@@ -208,31 +208,31 @@ std::optional<StoreBitmap> StoreBitmap::fromBytes(std::vector<std::uint8_t> byte
     // The masks follow a plain info header, or sit inside a V4/V5 header.
     const std::size_t masksAt = kFileHeaderSize + 40;
     if (bytes.size() < masksAt + 12) {
-      error = "BMP header is truncated";
+      error = "der BMP-Kopf ist unvollständig";
       return std::nullopt;
     }
     const auto red = byteOfMask(le32(bytes, masksAt));
     const auto green = byteOfMask(le32(bytes, masksAt + 4));
     const auto blue = byteOfMask(le32(bytes, masksAt + 8));
     if (!red || !green || !blue) {
-      error = "BMP colour masks are not whole bytes";
+      error = "die Farbmasken sind keine ganzen Bytes";
       return std::nullopt;
     }
     bitmap.redByte_ = *red;
     bitmap.greenByte_ = *green;
     bitmap.blueByte_ = *blue;
   } else if (compression != kBiRgb) {
-    error = "BMP is compressed";
+    error = "das Bild ist komprimiert";
     return std::nullopt;
   }
 
   const std::int64_t height = rawHeight < 0 ? -static_cast<std::int64_t>(rawHeight) : rawHeight;
   if (width <= 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) {
-    error = "BMP has invalid dimensions";
+    error = "ungültige Bildgröße";
     return std::nullopt;
   }
   if (width < kPictureStoreColumns || height < kPictureStoreEndRow) {
-    error = "picture is smaller than 128 x 128 pixels";
+    error = "das Bild ist kleiner als 128 x 128 Pixel";
     return std::nullopt;
   }
   const std::uint32_t pixelOffset = le32(bytes, 10);
@@ -240,7 +240,7 @@ std::optional<StoreBitmap> StoreBitmap::fromBytes(std::vector<std::uint8_t> byte
   if (pixelOffset < kFileHeaderSize + headerSize ||
       pixelOffset > bytes.size() ||
       (bytes.size() - pixelOffset) / stride < static_cast<std::size_t>(height)) {
-    error = "BMP pixel data is truncated";
+    error = "die Bilddaten sind unvollständig";
     return std::nullopt;
   }
   bitmap.width_ = width;
@@ -364,14 +364,14 @@ bool writePictureStore(const fs::path& path, const PictureStoreContent& content,
     std::string why;
     const auto raw = utf8ToStoreBytes(*field, why);
     if (!raw) {
-      error = "picture store: " + why;
+      error = why;
       return false;
     }
     text += *raw;
     text += kPictureStoreTerminator;
   }
   if (text.size() > kPictureStoreCapacity) {
-    error = "picture store: the text does not fit into the picture";
+    error = "Der Text passt nicht in die Bilddatei";
     return false;
   }
   auto bitmap = loadStore(path, error);

@@ -340,12 +340,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PictureStoreFileTest, MissingFileOrFolder) {
   std::string error;
   EXPECT_FALSE(readRemotePassword(folder_ / "saalwacht.bmp", error));
-  EXPECT_NE(error.find("not found"), std::string::npos) << error;
+  EXPECT_NE(error.find("nicht gefunden"), std::string::npos) << error;
   EXPECT_FALSE(writeRemotePassword(folder_ / "saalwacht.bmp", "abcd", error));
   EXPECT_FALSE(fs::exists(folder_ / "saalwacht.bmp"));
   error.clear();
   EXPECT_FALSE(readRemotePassword(folder_, error));
-  EXPECT_NE(error.find("not a file"), std::string::npos) << error;
+  EXPECT_NE(error.find("keine Datei"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -5,12 +5,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <thread>
 
+#include "platform/launcher.h"
+#include "platform/posix/launcher_posix.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/processes.h"
 #include "platform/session.h"
 #include "platform/spool.h"
 #include "platform/system.h"
+#include "platform/version.h"
 #include "temp_dir.h"
 
 namespace saalwacht::platform {
@@ -186,6 +191,120 @@ TEST(System, WireTextIsWindows1252) {
   EXPECT_EQ(toWireText("Grüße €"), "Gr\xfc\xdf" "e \x80");
   EXPECT_EQ(fromWireText("Gr\xfc\xdf" "e \x80"), "Grüße €");
   EXPECT_TRUE(fs::exists(executableDir() / "platform_test"));
+}
+
+
+TEST(ProgramLauncher, SplitsParametersLikeAShellWithoutOne) {
+  using posix::splitWords;
+  const struct {
+    const char* text;
+    std::vector<std::string> words;
+  } cases[] = {
+      {"", {}},
+      {"  -viewonly   host::5900 ", {"-viewonly", "host::5900"}},
+      {"-password 'a b' \"c d\"", {"-password", "a b", "c d"}},
+      {"x\\ y 'it''s' \"q\\\"uote\" \"\\n\"", {"x y", "its", "q\"uote", "\\n"}},
+      {"$HOME `id` ; rm -rf /", {"$HOME", "`id`", ";", "rm", "-rf", "/"}},
+      {"''", {""}},
+  };
+  for (const auto& c : cases) {
+    const auto words = splitWords(c.text);
+    ASSERT_TRUE(words) << c.text;
+    EXPECT_EQ(*words, c.words) << c.text;
+  }
+  EXPECT_FALSE(splitWords("'open"));
+  EXPECT_FALSE(splitWords("\"open"));
+}
+
+// A fake desktop handler records what it was asked to open and exits with
+// the code the test chooses, like xdg-open does.
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldPath_ = environmentValue("PATH").value_or("");
+    writeScript(dir_.path() / "xdg-open", "#!/bin/sh\necho \"$@\" > '" + (dir_.path() / "opened").string() +
+                                              "'\nexit ${FAKE_XDG_EXIT:-0}\n");
+    ::setenv("PATH", (dir_.path().string() + ":" + oldPath_).c_str(), 1);
+  }
+  void TearDown() override {
+    ::setenv("PATH", oldPath_.c_str(), 1);
+    ::unsetenv("FAKE_XDG_EXIT");
+  }
+  static void writeScript(const fs::path& path, const std::string& text) {
+    std::ofstream(path) << text;
+    fs::permissions(path, fs::perms::owner_all);
+  }
+  // Waits for a file the launched program writes.
+  static std::string waitFor(const fs::path& path) {
+    for (int i = 0; i < 500 && !fs::exists(path); ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(20ms);
+    return slurp(path);
+  }
+
+  TempDir dir_{"launcher_test"};
+  std::string oldPath_;
+  std::unique_ptr<ProgramLauncher> launcher_ = createProgramLauncher();
+};
+
+TEST_F(LauncherTest, StartsAnExecutableWithItsWordsAndNoShell) {
+  const auto out = dir_.path() / "args";
+  writeScript(dir_.path() / "viewer", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > '" + out.string() + "'\n");
+  EXPECT_EQ(launcher_->open((dir_.path() / "viewer").string(), "-password 'a b' host::5900 $HOME;x"),
+            kLaunchStarted);
+  EXPECT_EQ(waitFor(out), "[-password]\n[a b]\n[host::5900]\n[$HOME;x]\n");
+  // Found on PATH by its bare name, too.
+  fs::remove(out);
+  EXPECT_EQ(launcher_->open("viewer", "0"), kLaunchStarted);
+  EXPECT_EQ(waitFor(out), "[0]\n");
+}
+
+TEST_F(LauncherTest, DocumentsAndAddressesGoToTheDesktopHandler) {
+  const auto page = dir_.path() / "index.htm";
+  std::ofstream(page) << "<html></html>";
+  EXPECT_EQ(launcher_->open(page.string(), "0"), kLaunchStarted);
+  EXPECT_EQ(slurp(dir_.path() / "opened"), page.string() + "\n");
+  EXPECT_EQ(launcher_->open("https://example.org/saalwacht", "0"), kLaunchStarted);
+  EXPECT_EQ(slurp(dir_.path() / "opened"), "https://example.org/saalwacht\n");
+  ::setenv("FAKE_XDG_EXIT", "3", 1);
+  EXPECT_EQ(launcher_->open(page.string(), "0"), kLaunchNoAssociation);
+}
+
+TEST_F(LauncherTest, FailuresGiveTheirResultAndGermanMessage) {
+  const auto notExecutable = dir_.path() / "broken";
+  writeScript(notExecutable, "\x7f" "ELF garbage");
+  const struct {
+    std::string file;
+    int result;
+    const char* message;
+  } cases[] = {
+      {(dir_.path() / "missing.htm").string(), kLaunchFileNotFound, "Die angegebene Datei wurde nicht gefunden !"},
+      {(dir_.path() / "nofolder" / "index.htm").string(), kLaunchPathNotFound,
+       "Der Pfad zur Datei wurde nicht gefunden !"},
+      {"no-such-program-anywhere", kLaunchFileNotFound, "Die angegebene Datei wurde nicht gefunden !"},
+      {notExecutable.string(), kLaunchBadFormat, "Die .EXE Datei ist ungültig oder beschädigt !"},
+  };
+  for (const auto& c : cases) {
+    const int result = launcher_->open(c.file, "0");
+    EXPECT_EQ(result, c.result) << c.file;
+    EXPECT_EQ(launchFailureText(result), c.message) << c.file;
+  }
+  ::setenv("PATH", "/nonexistent", 1);
+  const auto page = dir_.path() / "index.htm";
+  std::ofstream(page) << "x";
+  EXPECT_EQ(launchFailureText(launcher_->open(page.string(), "0")),
+            "Der angegebene Dateityp ist auf Ihrem Computer keiner Anwendung zugeordnet !");
+  EXPECT_EQ(launchFailureText(kLaunchStarted), "");
+  EXPECT_EQ(launchFailureText(kLaunchNotAttempted), "");
+  EXPECT_EQ(launchFailureText(26), "Dateizugriff wird vom Betriebssystem verweigert !");
+  EXPECT_EQ(launchFailureText(8), "Datei konnte nicht geöffnet werden !");
+}
+
+TEST(Version, OwnExecutableCarriesTheProjectVersion) {
+  const auto self = fs::read_symlink("/proc/self/exe");
+  const std::string version = fileVersionText(self);
+  EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 3) << version;
+  EXPECT_EQ(version.rfind(SAALWACHT_VERSION, 0), 0u) << version;
+  EXPECT_EQ(fileVersionText("/bin/sh"), "");
 }
 
 }  // namespace

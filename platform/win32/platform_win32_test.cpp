@@ -256,7 +256,9 @@ TEST(Win32Version, FileVersionFromTheVersionResource) {
 TEST(Win32ProgramLauncher, StartsProgramsAndReportsTheShellsResult) {
   TempDir dir;
   auto launcher = createProgramLauncher();
-  EXPECT_EQ(launcher->open(narrow((dir.path() / "missing.exe").wstring()), ""), kLaunchFileNotFound);
+  const int missing = launcher->open(narrow((dir.path() / "missing.exe").wstring()), "");
+  EXPECT_EQ(missing, kLaunchFileNotFound);
+  EXPECT_EQ(launchFailureText(missing), "Die angegebene Datei wurde nicht gefunden !");
   const fs::path out = dir.path() / "args.txt";
   const auto program = copyOfSelf(dir, "swtest_args.exe");
   EXPECT_EQ(launcher->open(narrow(program.wstring()), "--write-args \"" + narrow(out.wstring()) + "\" a \"b c\""),

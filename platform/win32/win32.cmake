@@ -8,6 +8,7 @@ add_library(saalwacht_platform STATIC
   win32/launcher_win32.cpp
   win32/echo_win32.cpp
   win32/version_win32.cpp
+  win32/quit_signal_win32.cpp
   win32/wide.cpp
 )
 target_link_libraries(saalwacht_platform

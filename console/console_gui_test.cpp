@@ -1,0 +1,423 @@
+// The console's windows, started for real on the offscreen platform.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+#include "console/console.h"
+#include "console/message_display.h"
+#include "console/pictures.h"
+#include "platform/launcher.h"
+#include "platform/system.h"
+#include "temp_dir.h"
+
+namespace saalwacht::console {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RecordingMessages : MessageDisplay {
+  struct Shown {
+    QString caption, text;
+  };
+  void show(QWidget*, const QString& caption, const QString& text, Kind) override { shown.push_back({caption, text}); }
+  std::vector<Shown> shown;
+};
+
+struct FakeLauncher : platform::ProgramLauncher {
+  int open(const std::string& file, const std::string& parameters) override {
+    opened.push_back({file, parameters});
+    return result;
+  }
+  std::vector<std::pair<std::string, std::string>> opened;
+  int result = platform::kLaunchStarted;
+};
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  ConsoleTest() {
+    fs::create_directories(program_);
+    fs::create_directories(home_);
+  }
+
+  void writeIni(const std::string& text) { std::ofstream(home_ / "saalwacht.ini", std::ios::binary) << text; }
+
+  // A picture store holding `password` ("0": none set yet).
+  void writeStore(const std::string& password) {
+    fs::copy_file(SAALWACHT_DEFAULT_PICTURE_STORE, home_ / "saalwacht.bmp", fs::copy_options::overwrite_existing);
+    std::string error;
+    if (password != "0") {
+      ASSERT_TRUE(writeRemotePassword(home_ / "saalwacht.bmp", password, error)) << error;
+    }
+  }
+
+  std::string storedPassword() {
+    std::string error;
+    return readRemotePassword(home_ / "saalwacht.bmp", error).value_or("<" + error + ">");
+  }
+
+  Console& make() {
+    console_ = std::make_unique<Console>(ConsolePaths{program_ / "saalwacht", program_, home_}, launcher_, messages_);
+    return *console_;
+  }
+
+  // Starts the console; fails the test on a start-up error.
+  Console& started() {
+    auto& c = make();
+    const auto error = c.start();
+    EXPECT_FALSE(error) << error->toStdString();
+    return c;
+  }
+
+  template <typename T>
+  static T* child(QWidget& window, const char* name) {
+    auto* found = window.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_TRUE(found) << name;
+    return found;
+  }
+
+  // Runs `step` as soon as the next modal dialog is open.
+  static void whenModal(std::function<void(QWidget*)> step) {
+    QTimer::singleShot(0, [step = std::move(step)] {
+      QWidget* modal = QApplication::activeModalWidget();
+      ASSERT_TRUE(modal);
+      step(modal);
+    });
+  }
+
+  testing::TempDir dir_{"console_gui_test"};
+  fs::path program_ = dir_.path() / "bin";
+  fs::path home_ = dir_.path() / "home";
+  FakeLauncher launcher_;
+  RecordingMessages messages_;
+  std::unique_ptr<Console> console_;
+};
+
+TEST_F(ConsoleTest, StartShowsNamedSeatsAtTheirPlacesAndTheTexts) {
+  writeStore("geheim");
+  writeIni(
+      "[Raum]\nrechnername3=pc03\nrechnername17=192.168.1.17\nrechnername20=pc20\nposition_rechner20=200,100\n"
+      "[Language]\nHead=Saalwacht – Raum 12\nButton_AllReset=Reset für alle\nMenue_3_1=Nicht dieser\n"
+      "PopupMenue_2_5=Schwarz\nFormular_SendMessage_ButtonDeleteText=Weg damit\nMenue_2=\n"
+      "[Einstellungen]\nRaumbezeichnung=Raum 12\n");
+  auto& c = started();
+  auto& w = c.mainWindow();
+
+  for (int seat = 1; seat <= kSeatCount; ++seat) {
+    SeatButton* button = w.seatButton(seat);
+    const bool named = seat == 3 || seat == 17 || seat == 20;
+    EXPECT_EQ(w.seatPanel(seat)->isVisibleTo(&w), named) << seat;
+    EXPECT_FALSE(button->isEnabled()) << seat;
+    EXPECT_EQ(button->stateName(), "monitor.bmp");
+    EXPECT_EQ(button->objectName(), QStringLiteral("RechnerButton%1").arg(seat));
+  }
+  EXPECT_EQ(w.seatPanel(3)->pos(), QPoint(156, 456));
+  EXPECT_EQ(w.seatPanel(17)->pos(), QPoint(12, 280));
+  EXPECT_EQ(w.seatPanel(20)->pos(), QPoint(200, 100));
+  EXPECT_EQ(w.seatButton(17)->computerName(), "192.168.1.17");
+
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Saalwacht – Raum 12"));
+  EXPECT_EQ(w.roomPlan()->title(), "Raum 12");
+  EXPECT_EQ(child<QAbstractButton>(w, "alle_zuruecksetzen_button")->text(), "Reset für alle");
+  EXPECT_EQ(child<QAbstractButton>(w, "alle_dunkelschalten_button")->text(), "Alle dunkelschalten");
+  // The later of the two keys decides the menu item.
+  EXPECT_EQ(w.action("Miniaturbildereinblenden1")->text(), "Miniaturbilder einblenden");
+  EXPECT_EQ(w.submenu("Bearbeiten1")->title(), "");
+  EXPECT_EQ(w.action("Monitordunkelschalten")->text(), "Schwarz");
+  ASSERT_EQ(w.actionList()->count(), 8);
+  EXPECT_EQ(w.actionList()->itemText(4), "Schwarz");
+  EXPECT_EQ(w.actionList()->itemText(0), "Schülermonitor holen");
+  EXPECT_EQ(w.actionList()->currentIndex(), 1);
+  auto* clear = child<QToolButton>(c.messageDialog(), "loeschen_button");
+  EXPECT_EQ(clear->toolTip(), "Weg damit");
+  EXPECT_EQ(clear->text(), "");
+
+  EXPECT_EQ(c.seatCursor(), 3);
+  EXPECT_EQ(c.currentComputerName(), "pc03");
+  EXPECT_TRUE(c.monitoring());
+  EXPECT_EQ(c.remotePassword(), "geheim");
+  EXPECT_EQ(c.viewParameters(), "0 -password geheim");
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(ConsoleTest, EveryLanguageKeyReachesItsControl) {
+  writeStore("geheim");
+  // Each key gets a text of its own, so a wrong target shows.
+  std::string ini = "[Language]\n";
+  for (const auto& key : interfaceTextKeys()) ini += std::string(key.key) + "=<" + std::string(key.key) + ">\n";
+  writeIni(ini);
+  auto& c = started();
+  const std::map<std::string_view, QWidget*> windows = {
+      {"TForm1", &c.mainWindow()},        {"TForm4", &c.settingsDialog()},  {"TForm13", &c.securityDialog()},
+      {"TForm_Screenshot", &c.screenshotWindow()}, {"TForm5", &c.shutdownSeatDialog()},
+      {"TForm6", &c.aboutBox()},          {"TForm7", &c.shutdownAllDialog()}, {"TForm11", &c.exitWaitWindow()},
+      {"TForm12", &c.seatNameDialog()},   {"TForm2", &c.messageDialog()},
+  };
+  int reached = 0;
+  for (const auto& key : interfaceTextKeys()) {
+    SCOPED_TRACE(std::string(key.key));
+    ASSERT_TRUE(windows.count(key.window));
+    QWidget* window = windows.at(key.window);
+    const QString expected = QString::fromUtf8(c.texts().controlText(key.window, key.control, key.property));
+    QString shown;
+    if (key.control.empty()) {
+      shown = window->windowTitle();
+    } else {
+      QObject* target = window->findChild<QObject*>(QString::fromUtf8(key.control.data(), key.control.size()));
+      if (!target) continue;  // a text kept for a message
+      if (auto* menu = qobject_cast<QMenu*>(target)) shown = menu->title();
+      else if (auto* action = qobject_cast<QAction*>(target)) shown = action->text();
+      else if (auto* label = qobject_cast<QLabel*>(target)) shown = label->text();
+      else if (auto* button = qobject_cast<QAbstractButton*>(target))
+        shown = key.property == TextProperty::Hint ? button->toolTip() : button->text();
+    }
+    EXPECT_EQ(shown, expected);
+    ++reached;
+  }
+  // All but the nine texts that are kept for messages have a control.
+  EXPECT_EQ(reached, static_cast<int>(interfaceTextKeys().size()) - 9);
+}
+
+TEST_F(ConsoleTest, SettingsFromTheFileReachTheWindows) {
+  writeStore("geheim");
+  const std::string picture = SAALWACHT_SOURCE_DIR "/service/fallback_picture.jpg";
+  writeIni("[Einstellungen]\nWindowSize=Fullscreen\nBildgroesse_fuer_Schuelermonitor_holen=3\n"
+           "Groesse_der_Miniaturbilder=12\nMiniaturbilder=ausblenden\nButton_Miniaturbilder_einausblenden=ausblenden\n"
+           "Internetfreigabebutton=ausblenden\nRaumplanhintergrundbild=" + picture + "\n");
+  auto& c = started();
+  auto& s = c.settingsDialog();
+  EXPECT_TRUE(s.radio("Fenstergroesse_Vollbild")->isChecked());
+  EXPECT_TRUE(s.radio("Bildgroesse_gross_Button")->isChecked());
+  EXPECT_EQ(s.zoomControl()->value(), 12);
+  EXPECT_TRUE(s.radio("Miniaturbilder_ausblenden")->isChecked());
+  EXPECT_TRUE(s.radio("Miniaturbilder_einausblenden_Button_ausblenden")->isChecked());
+  EXPECT_TRUE(s.radio("Internetfreigabebutton_ausblenden")->isChecked());
+  EXPECT_EQ(s.pictureField()->text().toStdString(), picture);
+  EXPECT_FALSE(c.mainWindow().background()->picture().isNull());
+  EXPECT_EQ(s.sizeSuggestion()->text(), "(Bildgröße möglichst 965x590)");
+  auto& w = c.mainWindow();
+  EXPECT_FALSE(w.submenu("Ansicht1")->menuAction()->isVisible());
+  EXPECT_TRUE(w.action("Miniaturbildereinblenden1")->isVisible());
+  EXPECT_FALSE(w.action("Miniaturbilderausblenden1")->isVisible());
+  EXPECT_FALSE(child<QWidget>(w, "Internetfreigebenbutton")->isVisibleTo(&w));
+  EXPECT_FALSE(child<QWidget>(w, "Internetsperrenbutton")->isVisibleTo(&w));
+
+  // A missing picture is dropped without a word; a lower-case value is neither size.
+  writeIni("[Einstellungen]\nWindowSize=fullscreen\nRaumplanhintergrundbild=/nirgends/bild.jpg\n");
+  auto& again = started();
+  EXPECT_TRUE(again.settingsDialog().radio("Fenstergroesse_normal")->isChecked());
+  EXPECT_EQ(again.settingsDialog().pictureField()->text(), "");
+  EXPECT_TRUE(again.mainWindow().background()->picture().isNull());
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(ConsoleTest, NormalWindowKeepsItsDesignSize) {
+  writeStore("geheim");
+  auto& c = started();
+  c.showMainWindow();
+  auto& w = c.mainWindow();
+  EXPECT_EQ(w.size(), QSize(1007, 711));
+  w.resize(1200, 900);
+  EXPECT_EQ(w.size(), QSize(1007, 711));
+  EXPECT_EQ(w.roomPlan()->size(), QSize(990, 620));
+  EXPECT_EQ(w.background()->size(), QSize(965, 590));
+  EXPECT_EQ(w.grid()->size(), QSize(940, 560));
+}
+
+TEST_F(ConsoleTest, EmptyRoomPlanStartsIdle) {
+  writeStore("geheim");
+  auto& c = started();
+  EXPECT_EQ(c.currentComputerName(), "");
+  for (int seat = 1; seat <= kSeatCount; ++seat) EXPECT_FALSE(c.mainWindow().seatPanel(seat)->isVisibleTo(&c.mainWindow()));
+}
+
+TEST_F(ConsoleTest, StartUpErrorsEndTheStartWithAClearMessage) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername2=pc02\nposition_rechner2=links,oben\n");
+  auto error = make().start();
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->contains("position_rechner2")) << error->toStdString();
+  EXPECT_TRUE(error->contains("links,oben")) << error->toStdString();
+
+  writeIni("");
+  for (const char* broken : {"", "BM not really a bitmap"}) {
+    if (*broken) std::ofstream(home_ / "saalwacht.bmp", std::ios::binary | std::ios::trunc) << broken;
+    else fs::remove(home_ / "saalwacht.bmp");
+    error = make().start();
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->contains("saalwacht.bmp")) << error->toStdString();
+  }
+}
+
+TEST_F(ConsoleTest, FirstStartAsksForThePasswordBeforeTheWindowShows) {
+  writeStore("0");
+  bool asked = false;
+  whenModal([&](QWidget* dialog) {
+    asked = true;
+    EXPECT_EQ(dialog->objectName(), "TForm13");
+    EXPECT_FALSE(child<QLineEdit>(*dialog, "RemotePasswort_alt")->isVisible());
+    EXPECT_EQ(dialog->focusWidget(), child<QLineEdit>(*dialog, "RemotePasswort_neu"));
+    EXPECT_FALSE(console_->mainWindow().isVisible());
+    child<QLineEdit>(*dialog, "RemotePasswort_neu")->setText("Lehr");
+    child<QLineEdit>(*dialog, "RemotePasswort_wiederholung")->setText("Lehr");
+    child<QPushButton>(*dialog, "Button1")->click();
+  });
+  auto& c = started();
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(c.remotePassword(), "Lehr");
+  EXPECT_EQ(storedPassword(), "Lehr");
+  // The start-up suffix, then one for the new password, the newest last.
+  EXPECT_EQ(c.viewParameters(), "0 -password 0 -password Lehr");
+  EXPECT_EQ(c.controlParameters(), "0 -password 0 -password Lehr");
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text, "Remote-Passwort wurde gespeichert!");
+
+  // Cancelled, the password stays unset and the next start asks again.
+  writeStore("0");
+  whenModal([](QWidget* dialog) { child<QPushButton>(*dialog, "Button2")->click(); });
+  auto& again = started();
+  EXPECT_EQ(again.remotePassword(), "0");
+  EXPECT_EQ(storedPassword(), "0");
+  asked = false;
+  whenModal([&](QWidget* dialog) {
+    asked = true;
+    static_cast<QDialog*>(dialog)->reject();
+  });
+  started();
+  EXPECT_TRUE(asked);
+}
+
+TEST_F(ConsoleTest, SecurityDialogRefusesAndKeepsTheOldPassword) {
+  writeStore("alt1");
+  auto& c = started();
+  auto& d = c.securityDialog();
+  d.show();
+  auto* old = child<QLineEdit>(d, "RemotePasswort_alt");
+  auto* neu = child<QLineEdit>(d, "RemotePasswort_neu");
+  auto* repeat = child<QLineEdit>(d, "RemotePasswort_wiederholung");
+  auto* ok = child<QPushButton>(d, "Button1");
+  EXPECT_TRUE(old->isVisible());
+  EXPECT_EQ(neu->maxLength(), 8);
+  EXPECT_EQ(neu->echoMode(), QLineEdit::Normal);
+
+  const struct {
+    const char *old, *neu, *repeat, *message;
+    bool oldCleared, neuCleared, repeatCleared;
+  } refusals[] = {
+      {"ALT1", "neues1", "neues1", "Falsches altes Passwort. Bitte noch einmal eingeben!", true, false, false},
+      {"alt1", "abc", "abc", "Bitte wählen Sie ein Passwort mit mindestens 4 Zeichen!", false, true, true},
+      {"alt1", "neues1", "neues2", "Bitte wiederholen Sie noch einmal korrekt das Remote-Passwort!", false, false, true},
+      // The picture store cannot hold these; taking them would lose the password.
+      {"alt1", "ab#cd", "ab#cd", "Das Zeichen # kann nicht gespeichert werden", false, true, true},
+      {"alt1", "ab€cd", "ab€cd", "Zeichen außerhalb von Latin-1 (z. B. €) können nicht gespeichert werden", false,
+       true, true},
+  };
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.message);
+    messages_.shown.clear();
+    old->setText(QString::fromUtf8(r.old));
+    neu->setText(QString::fromUtf8(r.neu));
+    repeat->setText(QString::fromUtf8(r.repeat));
+    ok->click();
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].text, QString::fromUtf8(r.message));
+    EXPECT_EQ(old->text().isEmpty(), r.oldCleared);
+    EXPECT_EQ(neu->text().isEmpty(), r.neuCleared);
+    EXPECT_EQ(repeat->text().isEmpty(), r.repeatCleared);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(c.remotePassword(), "alt1");
+    EXPECT_EQ(storedPassword(), "alt1");
+  }
+  EXPECT_EQ(c.viewParameters(), "0 -password alt1");
+
+  // Nine characters do not fit; four are enough.
+  neu->setText("123456789");
+  EXPECT_EQ(neu->text(), "12345678");
+  old->setText("alt1");
+  neu->setText("Neu!");
+  repeat->setText("Neu!");
+  ok->click();
+  EXPECT_FALSE(d.isVisible());
+  EXPECT_EQ(c.remotePassword(), "Neu!");
+  EXPECT_EQ(storedPassword(), "Neu!");
+  EXPECT_EQ(c.viewParameters(), "0 -password alt1 -password Neu!");
+  EXPECT_TRUE(old->text().isEmpty() && neu->text().isEmpty() && repeat->text().isEmpty());
+}
+
+TEST_F(ConsoleTest, HelpAndAboutBox) {
+  writeStore("geheim");
+  auto& c = started();
+  c.openHelp();
+  ASSERT_EQ(launcher_.opened.size(), 1u);
+  EXPECT_EQ(launcher_.opened[0].first, (program_ / "Hilfe" / "index.htm").string());
+  EXPECT_EQ(launcher_.opened[0].second, "0");
+
+  launcher_.result = platform::kLaunchFileNotFound;
+  c.mainWindow().action("Hilfe2")->trigger();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].caption, "Fehler");
+  EXPECT_EQ(messages_.shown[0].text, "Die angegebene Datei wurde nicht gefunden !");
+
+  // A translated menu caption names another folder.
+  writeIni("[Language]\nMenue_4_1=Aide\nFormular_Info_Head=À propos\n");
+  launcher_.result = platform::kLaunchStarted;
+  auto& french = started();
+  french.openHelp();
+  EXPECT_EQ(launcher_.opened.back().first, (program_ / "Aide" / "index.htm").string());
+
+  french.mainWindow().action("Info1")->trigger();
+  auto& about = french.aboutBox();
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_EQ(about.windowTitle(), "À propos");
+  EXPECT_TRUE(about.windowFlags() & Qt::WindowStaysOnTopHint);
+  // The fake executable carries no version.
+  EXPECT_EQ(child<QLabel>(about, "Label2")->text(), "Version: ");
+  french.showAbout();
+  EXPECT_EQ(&french.aboutBox(), &about);  // the same box again
+  EXPECT_TRUE(about.isVisible());
+  emit about.webLinkClicked(AboutBox::webAddress());
+  EXPECT_EQ(launcher_.opened.back(), std::pair(AboutBox::webAddress().toStdString(), std::string("0")));
+}
+
+TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {
+  std::vector<QImage> enabled, greyed;
+  for (int i = 0; i < kSeatStateCount; ++i) {
+    const QImage strip = seatPictureStrip(static_cast<SeatState>(i));
+    ASSERT_EQ(strip.size(), QSize(96, 48));
+    enabled.push_back(strip.copy(0, 0, 48, 48));
+    greyed.push_back(strip.copy(48, 0, 48, 48));
+    EXPECT_EQ(seatPicture(static_cast<SeatState>(i), true), enabled.back());
+    EXPECT_EQ(seatPicture(static_cast<SeatState>(i), false), greyed.back());
+    // The greyed look has no colour.
+    const QRgb centre = greyed.back().pixel(24, 20);
+    EXPECT_EQ(qRed(centre), qGreen(centre));
+    EXPECT_EQ(qGreen(centre), qBlue(centre));
+  }
+  for (int a = 0; a < kSeatStateCount; ++a) {
+    for (int b = a + 1; b < kSeatStateCount; ++b) {
+      EXPECT_NE(enabled[a], enabled[b]) << a << " " << b;
+      EXPECT_NE(greyed[a], greyed[b]) << a << " " << b;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace saalwacht::console
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,64 @@
+// saalwacht: the teacher console.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <exception>
+
+#include "console/console.h"
+#include "console/console_home.h"
+#include "console/message_display.h"
+#include "platform/launcher.h"
+#include "platform/quit_signal.h"
+#include "platform/system.h"
+
+using namespace saalwacht;
+
+namespace {
+
+int fail(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Saalwacht"), text, QMessageBox::Ok);
+  box.exec();
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before Qt starts any thread, so the signals reach only our pipe.
+  const int quitRequests = platform::quitRequestDescriptor();
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Saalwacht"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Saalwacht"));
+  QApplication::setApplicationVersion(QStringLiteral(SAALWACHT_VERSION));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  try {
+    const auto programFolder = platform::executableDir();
+    const auto home = console::chooseConsoleHome({programFolder, platform::environmentValue("SAALWACHT_HOME"),
+                                                  platform::environmentValue("XDG_CONFIG_HOME"),
+                                                  platform::environmentValue("HOME")});
+    if (auto error = console::prepareConsoleHome(home, programFolder)) return fail(QString::fromStdString(*error));
+
+    auto launcher = platform::createProgramLauncher();
+    console::MessageBoxDisplay messages;
+    console::Console teacherConsole(
+        {QCoreApplication::applicationFilePath().toStdString(), programFolder, home}, *launcher, messages);
+
+    std::unique_ptr<QSocketNotifier> quitNotifier;
+    if (quitRequests >= 0) {
+      quitNotifier = std::make_unique<QSocketNotifier>(quitRequests, QSocketNotifier::Read);
+      QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, &teacherConsole, [&] {
+        platform::drainQuitRequests(quitRequests);
+        teacherConsole.requestClose();
+      });
+    }
+
+    if (auto error = teacherConsole.start()) return fail(*error);
+    teacherConsole.showMainWindow();
+    return QApplication::exec();
+  } catch (const std::exception& error) {
+    return fail(QString::fromUtf8(error.what()));
+  }
+}
