@@ -3,6 +3,7 @@
 //   swprobe windows CLASS    visible top-level windows of CLASS: "WxH topmost|normal" each
 //   swprobe text CLASS       the text of the first such window's edit control (UTF-8)
 //   swprobe title CLASS      the first such window's title (UTF-8)
+//   swprobe version FILE     the file version from FILE's version resource
 
 #include <windows.h>
 
@@ -10,10 +11,12 @@
 #include <io.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/processes.h"
+#include "platform/version.h"
 #include "platform/win32/wide.h"
 
 namespace {
@@ -42,7 +45,7 @@ std::wstring textOf(HWND window) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fputs("usage: swprobe count NAME | windows CLASS | text CLASS | title CLASS\n", stderr);
+    std::fputs("usage: swprobe count NAME | windows CLASS | text CLASS | title CLASS | version FILE\n", stderr);
     return 2;
   }
   _setmode(_fileno(stdout), _O_BINARY);  // texts go out byte for byte
@@ -50,6 +53,10 @@ int main(int argc, char** argv) {
   const std::string argument = argv[2];
   if (command == "count") {
     std::printf("%d\n", saalwacht::platform::createProcessControl()->count(argument));
+    return 0;
+  }
+  if (command == "version") {
+    std::printf("%s\n", saalwacht::platform::fileVersionText(std::filesystem::path(widen(argument))).c_str());
     return 0;
   }
   const auto windows = windowsOf(widen(argument));
