@@ -220,7 +220,13 @@ for f in kursdienst.exe swdkl.exe swmsg.exe swsdmsg.exe swscr.exe swscrerror.jpg
 done
 check "the programs carry version $VERSION" \
   equals "$(probe version 'C:\Program Files\Saalwacht\kursdienst.exe')" "$VERSION.0"
-check "the service runs from Program Files" contains "$(service_key ImagePath)" 'C:\Program Files\Saalwacht\kursdienst.exe'
+installed_path=$(service_key ImagePath)
+check "the service runs from Program Files" contains "$installed_path" 'C:\Program Files\Saalwacht\kursdienst.exe'
+if [[ "$installed_path" != *"--poweroff $POWEROFF"* ]]; then
+  wine sc stop Service1 >/dev/null 2>&1 || true
+  echo "test-windows: the installer did not pass the power-off stand-in on; service stopped" >&2
+  exit 1
+fi
 check "the installed service answers" within 20 port_open 127.0.3.2
 check "the installed service blanks" cli 127.0.3.2 blank
 check "with the installed swdkl.exe" within 10 helpers swdkl.exe 1
