@@ -137,6 +137,18 @@ TEST(Win32SessionLauncher, OwnSessionPassesArgumentsUnchanged) {
   EXPECT_EQ(launcher->sessionUserId(), std::nullopt);
   expectArgumentsArrive(*launcher, dir, copyOfSelf(dir, "swtest_args.exe"));
   EXPECT_EQ(launcher->launch(dir.path() / "missing.exe", {}), nullptr);
+
+  // A message longer than a command line can hold arrives shortened, not lost.
+  std::string longText;
+  while (longText.size() < 40000) longText += "Grüße \"zitiert\" ";
+  const fs::path out = dir.path() / "long.txt";
+  auto child = launcher->launch(copyOfSelf(dir, "swtest_long.exe"), {"--write-args", narrow(out.wstring()), longText});
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->waitForExit(10s));
+  const std::string received = slurp(out);
+  ASSERT_GT(received.size(), 20000u);
+  EXPECT_EQ(received.substr(received.size() - 2), std::string("\n\0", 2));
+  EXPECT_EQ(longText.compare(0, received.size() - 2, received, 0, received.size() - 2), 0);
 }
 
 // Helpers go to the session of the logon process; its name counts as a
