@@ -61,22 +61,6 @@ win32::UniqueHandle sessionToken() {
   return win32::ownHandle(duplicate);
 }
 
-// A command line holds at most 32767 characters. The helpers' free text (a
-// teacher's message) is their last argument; rather than showing nothing, an
-// overlong one is shortened until the line fits.
-std::wstring fittingCommandLine(const std::wstring& application, std::vector<std::wstring> args) {
-  constexpr std::size_t kLimit = 32766;
-  std::wstring line = win32::commandLine(application, args);
-  while (line.size() > kLimit && !args.empty() && !args.back().empty()) {
-    std::wstring& last = args.back();
-    std::size_t keep = last.size() > line.size() - kLimit ? last.size() - (line.size() - kLimit) : 0;
-    if (keep > 0 && IS_HIGH_SURROGATE(last[keep - 1])) --keep;  // never half a character
-    last.resize(keep);
-    line = win32::commandLine(application, args);
-  }
-  return line;
-}
-
 class Win32SessionLauncher final : public SessionLauncher {
  public:
   explicit Win32SessionLauncher(bool ownSession) : ownSession_(ownSession) {}
@@ -97,7 +81,7 @@ class Win32SessionLauncher final : public SessionLauncher {
     std::vector<std::wstring> wideArgs;
     for (const auto& arg : args) wideArgs.push_back(win32::widen(arg));
     const std::wstring application = program.wstring();
-    std::wstring line = fittingCommandLine(application, wideArgs);
+    std::wstring line = win32::commandLineWithin(application, wideArgs, win32::kMaxCommandLine);
     const std::wstring folder = program.parent_path().wstring();
 
     // The program is named by its full path, so no search order can put

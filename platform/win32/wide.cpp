@@ -50,6 +50,26 @@ std::wstring commandLine(std::wstring_view program, const std::vector<std::wstri
   return line;
 }
 
+std::wstring commandLineWithin(std::wstring_view program, std::vector<std::wstring> args, std::size_t limit) {
+  std::wstring line = commandLine(program, args);
+  if (line.size() <= limit || args.empty()) return line;
+  // The longest prefix of the last argument that fits; escapes make the
+  // quoted length uneven, so it is searched for.
+  const std::wstring last = std::move(args.back());
+  auto withPrefix = [&](std::size_t n) {
+    if (n > 0 && IS_HIGH_SURROGATE(last[n - 1])) --n;  // never half a character
+    args.back() = last.substr(0, n);
+    return commandLine(program, args);
+  };
+  std::size_t fits = 0;
+  std::size_t tooLong = last.size();
+  while (tooLong - fits > 1) {
+    const std::size_t middle = fits + (tooLong - fits) / 2;
+    (withPrefix(middle).size() <= limit ? fits : tooLong) = middle;
+  }
+  return withPrefix(fits);
+}
+
 std::string errorText(DWORD code) {
   wchar_t* buffer = nullptr;
   const DWORD n = ::FormatMessageW(

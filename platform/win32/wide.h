@@ -22,6 +22,15 @@ std::wstring quoteArgument(std::wstring_view arg);
 // "program" arg1 arg2 ... with every part quoted as above.
 std::wstring commandLine(std::wstring_view program, const std::vector<std::wstring>& args);
 
+// Characters a command line may hold, without its terminating zero.
+inline constexpr std::size_t kMaxCommandLine = 32766;
+
+// As commandLine(), but when the line would be longer than `limit`, the last
+// argument is shortened (never within a character) until it fits. The
+// helpers' free text, a teacher's message, is always their last argument:
+// shortened it is still shown, too long it would not be started at all.
+std::wstring commandLineWithin(std::wstring_view program, std::vector<std::wstring> args, std::size_t limit);
+
 // The system's text for an error code, without the trailing line break.
 std::string errorText(DWORD code);
 
