@@ -120,6 +120,8 @@ probe_text() { wine 'C:\swtest\swprobe.exe' text "$1" 2>/dev/null || true; }
 service_gone() { ! wine reg query 'HKLM\System\CurrentControlSet\Services\Service1' >/dev/null 2>&1; }
 title_is() { equals "$(probe title "$1")" "$2" >/dev/null; }
 helpers() { equals "$(probe count "$1")" "$2" >/dev/null; }
+# One process of that name runs, and it is not the one with process id $2.
+replaced() { local now; now=$(probe pids "$1"); [ -n "$now" ] && [ "$now" != "$2" ] && [ "$(wc -l <<<"$now")" -eq 1 ]; }
 port_open() { (exec 3<>"/dev/tcp/$1/4000") 2>/dev/null; }
 port_closed() { ! port_open "$1"; }
 file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
@@ -171,8 +173,9 @@ check "a black topmost window covers the screen" equals "$(probe windows Saalwac
 cli 127.0.3.1 blank >/dev/null || true
 sleep 1
 check "a second blank starts no second helper" helpers swdkl.exe 1
+first_blanker=$(probe pids swdkl.exe)
 wine taskkill /f /im swdkl.exe >/dev/null 2>&1 || true
-check "the student ends swdkl.exe: it is back within a check period" within 15 helpers swdkl.exe 1
+check "the student ends swdkl.exe: a new one is back within a check period" within 15 replaced swdkl.exe "$first_blanker"
 
 check "reset is delivered" cli 127.0.3.1 reset
 check "swdkl.exe has ended" within 10 helpers swdkl.exe 0

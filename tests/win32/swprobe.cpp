@@ -1,11 +1,13 @@
 // swprobe: what the student would see, for the Wine stage's checks.
 //   swprobe count NAME       processes whose executable file name is NAME
+//   swprobe pids NAME        their process ids, one a line
 //   swprobe windows CLASS    visible top-level windows of CLASS: "WxH topmost|normal" each
 //   swprobe text CLASS       the text of the first such window's edit control (UTF-8)
 //   swprobe title CLASS      the first such window's title (UTF-8)
 //   swprobe version FILE     the file version from FILE's version resource
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -45,7 +47,7 @@ std::wstring textOf(HWND window) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fputs("usage: swprobe count NAME | windows CLASS | text CLASS | title CLASS | version FILE\n", stderr);
+    std::fputs("usage: swprobe count NAME | pids NAME | windows CLASS | text CLASS | title CLASS | version FILE\n", stderr);
     return 2;
   }
   _setmode(_fileno(stdout), _O_BINARY);  // texts go out byte for byte
@@ -53,6 +55,17 @@ int main(int argc, char** argv) {
   const std::string argument = argv[2];
   if (command == "count") {
     std::printf("%d\n", saalwacht::platform::createProcessControl()->count(argument));
+    return 0;
+  }
+  if (command == "pids") {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+      if (widen(argument) == entry.szExeFile) std::printf("%lu\n", entry.th32ProcessID);
+    }
+    ::CloseHandle(snapshot);
     return 0;
   }
   if (command == "version") {
