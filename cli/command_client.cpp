@@ -54,7 +54,7 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
   void connected() {
     const bool screenshot = request_.code == protocol::CommandCode::ScreenshotRequest;
     auto self = shared_from_this();
-    outgoing_ = protocol::encodeCommand(request_.code, platform::toWireText(withCrLf(request_.text)));
+    outgoing_ = protocol::encodeCommand(request_.code, platform::toWireText(protocol::withCrLf(request_.text)));
     if (screenshot) armTimer(request_.exchangeTimeout, "no answer (timed out during the screenshot)");
     asio::async_write(socket_, asio::buffer(outgoing_), [this, self, screenshot](const asio::error_code& e, std::size_t) {
       if (e) return fail(describe(e));
@@ -116,16 +116,6 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
 };
 
 }  // namespace
-
-std::string withCrLf(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
-    out.push_back(text[i]);
-  }
-  return out;
-}
 
 std::vector<HostResult> sendToHosts(const std::vector<std::string>& hosts, const CommandRequest& request) {
   std::vector<HostResult> results(hosts.size());

@@ -30,7 +30,5 @@ struct HostResult {
 // Runs the command against every host; the results are in the hosts' order.
 std::vector<HostResult> sendToHosts(const std::vector<std::string>& hosts, const CommandRequest& request);
 
-// The console's wire form of a typed text: line breaks as CR LF.
-std::string withCrLf(std::string_view text);
 
 }  // namespace saalwacht::cli

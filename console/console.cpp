@@ -4,9 +4,11 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QMenu>
+#include <QTimer>
 
 #include "console/jpeg_image.h"
 #include "console/message_display.h"
+#include "platform/echo.h"
 #include "platform/launcher.h"
 #include "platform/version.h"
 
@@ -38,8 +40,15 @@ bool isMessageHolder(std::string_view window, std::string_view control) {
 
 }  // namespace
 
-Console::Console(ConsolePaths paths, platform::ProgramLauncher& launcher, MessageDisplay& messages)
-    : paths_(std::move(paths)), launcher_(launcher), messages_(messages) {
+Console::Console(ConsolePaths paths, ConsoleServices services)
+    : paths_(std::move(paths)),
+      launcher_(services.launcher),
+      processes_(services.processes),
+      messages_(services.messages),
+      vncWaitBound_(services.vncWaitBound),
+      client_(4000, services.commandTimeouts),
+      monitor_(services.echo) {
+  echoProblem_ = q(services.echo.missingPermission());
   // Every window exists from the start, in this order, for the whole run.
   main_ = std::make_unique<MainWindow>();
   about_ = std::make_unique<AboutBox>();
@@ -52,6 +61,7 @@ Console::Console(ConsolePaths paths, platform::ProgramLauncher& launcher, Messag
   security_ = std::make_unique<SecurityDialog>(messages_, [this](const QString& pw) { return storePassword(pw); });
   screenshot_ = std::make_unique<ScreenshotWindow>();
   wireMenus();
+  wireActions();
 }
 
 Console::~Console() = default;
@@ -243,6 +253,8 @@ void Console::startMonitoring() {
   }
   seatCursor_ = *seat;
   currentComputerName_ = q(names[*seat - 1]);
+  monitor_.stop();
+  monitor_.check(currentComputerName_);
 }
 
 SeatNames Console::seatNames() const {
@@ -258,6 +270,12 @@ void Console::showMainWindow() {
     main_->showNormal();
   }
   firstShow_ = false;
+  // Said once, so the teacher knows why every PC looks switched off.
+  if (!echoProblem_.isEmpty()) {
+    QTimer::singleShot(0, this, [this] {
+      messages_.show(main_.get(), QStringLiteral("Saalwacht"), echoProblem_, MessageDisplay::Kind::Warning);
+    });
+  }
 }
 
 QString Console::storePassword(const QString& password) {
@@ -289,20 +307,6 @@ void Console::showAbout() {
   about_->show();
   about_->raise();
   about_->activateWindow();
-}
-
-void Console::requestClose() {
-  if (closing_) return;
-  closing_ = true;
-  monitoring_ = false;
-  for (QWidget* window : std::initializer_list<QWidget*>{about_.get(), seatName_.get(), settings_.get(),
-                                                         shutdownSeat_.get(), shutdownAll_.get(), message_.get(),
-                                                         security_.get(), screenshot_.get()}) {
-    window->hide();
-  }
-  main_->closing_ = true;
-  main_->close();
-  QCoreApplication::quit();
 }
 
 }  // namespace saalwacht::console

@@ -5,18 +5,24 @@
 // services; tests hand in fakes. Window thread only.
 
 #include <QObject>
+#include <chrono>
+#include <functional>
 #include <QString>
 #include <filesystem>
 #include <memory>
 #include <optional>
 
+#include "console/command_client.h"
 #include "console/configuration.h"
 #include "console/dialogs.h"
 #include "console/interface_texts.h"
 #include "console/main_window.h"
 #include "console/picture_store.h"
+#include "console/reachability_monitor.h"
 
 namespace saalwacht::platform {
+class EchoTest;
+class ProcessControl;
 class ProgramLauncher;
 }
 
@@ -30,10 +36,21 @@ struct ConsolePaths {
   std::filesystem::path home;           // saalwacht.ini and saalwacht.bmp
 };
 
+// What the console needs from the system; main() hands in the real ones.
+struct ConsoleServices {
+  platform::ProgramLauncher& launcher;
+  platform::ProcessControl& processes;
+  platform::EchoTest& echo;
+  MessageDisplay& messages;
+  CommandTimeouts commandTimeouts{};
+  // Longest wait for the teacher's VNC server to appear or to hand over.
+  std::chrono::milliseconds vncWaitBound{10000};
+};
+
 class Console : public QObject {
   Q_OBJECT
  public:
-  Console(ConsolePaths paths, platform::ProgramLauncher& launcher, MessageDisplay& messages);
+  Console(ConsolePaths paths, ConsoleServices services);
   ~Console() override;
 
   // The start-up routine: reads the configuration and the picture store,
@@ -46,8 +63,35 @@ class Console : public QObject {
   void showMainWindow();
 
   // Closing: the teacher (close box, "Beenden") or the system (SIGTERM)
-  // asked to end. Ends the event loop.
+  // asked to end. Runs the close sequence (every reachable PC reset, at most
+  // 15 s for the deliveries, then 1 s), then ends the event loop.
   void requestClose();
+
+  // A left click on a seat, with the action chosen in the action list.
+  void seatClicked(int seat);
+  // An item of the seat menu (action index 0..7) for a seat.
+  void seatMenuAction(int seat, int action);
+  // The whole-class buttons.
+  void resetAll();
+  void blankAll();
+  void teacherToAll();
+  void messageToAll();
+  void shutdownAllAsked();
+  // Dialog buttons.
+  void sendMessage();         // "Senden"
+  void confirmShutdownSeat(); // "JA" of TForm5
+  void confirmShutdownAll();  // "JA" of TForm7
+  void cancelScreenshot();    // "Abbrechen" of the screenshot window
+  void saveScreenshot();      // "Speichern + Schließen"
+  void printScreenshot();     // "Drucken + Schließen"
+
+  bool actionLocked() const { return actionLocked_; }
+  bool serverMarked() const { return serverMarked_; }
+  CommandClient& commandClient() { return client_; }
+  ReachabilityMonitor& monitor() { return monitor_; }
+  // The JPEG bytes of the screenshot shown, as received.
+  const QByteArray& screenshotBytes() const { return screenshotBytes_; }
+  bool closing() const { return closing_; }
 
   // Help and about box, as the menu items do.
   void openHelp();
@@ -85,12 +129,46 @@ class Console : public QObject {
   void applyRoomPlan(const RoomPlan& plan);
   void applySettings();
   void startMonitoring();
+  void seatUpdate(const QString& name, bool reachable);
+  void runAction(int seat, int action, bool fromList);
+  void setState(int seat, SeatState state);
+  SeatState state(int seat) const;
+  bool seatEnabled(int seat) const;
+  QString nameOf(int seat) const;
+  void engageLock();
+  void releaseLock();
+  bool allNormal() const;
+  void refuse();
+  void send(int seat, const QString& host, CommandKind kind, const QString& text = {});
+  // VNC programs.
+  void launch(const QString& program, const QString& parameters);
+  bool serverStart();
+  void serverStop();
+  void handOverWait();
+  void viewCommand(const QString& name);
+  void controlCommand(const QString& name);
+  void teacherScreenCommand(const QString& name);
+  void studentScreenToAll(int seat);
+  QString serverProcessName() const;
+  // Keeps the event loop running until `done` or `timeout`; true if done.
+  bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  void pause(std::chrono::milliseconds duration);
+  void requestScreenshot(int seat);
+  void closeScreenshotWindow();
+  void onScreenshot(int seat, const QByteArray& jpeg);
+  void onScreenshotCancelled(int seat);
+  void wireActions();
   QString storePassword(const QString& password);
   QWidget* windowNamed(std::string_view name) const;
 
   ConsolePaths paths_;
   platform::ProgramLauncher& launcher_;
+  platform::ProcessControl& processes_;
   MessageDisplay& messages_;
+  std::chrono::milliseconds vncWaitBound_;
+  CommandClient client_;
+  ReachabilityMonitor monitor_;
+  QString echoProblem_;
 
   std::unique_ptr<MainWindow> main_;
   std::unique_ptr<AboutBox> about_;
@@ -115,6 +193,15 @@ class Console : public QObject {
   bool planReload_ = false;
   bool closing_ = false;
   QString currentComputerName_;
+
+  bool actionLocked_ = false;
+  bool serverMarked_ = false;   // WinVNC_Server_gestartet
+  bool thumbnails_ = true;
+  int popupSeat_ = 0;           // the seat the seat menu was opened on
+  int screenshotSeat_ = 0;
+  bool screenshotWaiting_ = false;
+  bool screenshotCancelled_ = false;
+  QByteArray screenshotBytes_;
 };
 
 }  // namespace saalwacht::console

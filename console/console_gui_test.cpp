@@ -8,17 +8,27 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QThread>
 #include <QTimer>
+#include <csignal>
+#include <sys/wait.h>
 #include <QToolButton>
+#include <QPrinter>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <set>
 
 #include "console/console.h"
 #include "console/message_display.h"
 #include "console/pictures.h"
+#include "platform/echo.h"
 #include "platform/launcher.h"
+#include "platform/processes.h"
+#include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
 #include "temp_dir.h"
 
@@ -32,7 +42,41 @@ struct RecordingMessages : MessageDisplay {
     QString caption, text;
   };
   void show(QWidget*, const QString& caption, const QString& text, Kind) override { shown.push_back({caption, text}); }
+  QString askSaveFileName(QWidget*, const QString& proposed, const QString&) override {
+    proposedFile = proposed;
+    return saveAs;
+  }
+  bool choosePrinter(QWidget*, QPrinter& printer) override {
+    if (printTo.isEmpty()) return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(printTo);
+    return true;
+  }
   std::vector<Shown> shown;
+  QString saveAs, proposedFile, printTo;
+};
+
+// Echo answers by name, at once.
+struct FakeEcho : platform::EchoTest {
+  int averageRoundTripMs(const std::string& name) override {
+    std::lock_guard lock(mutex);
+    return answering.count(name) ? 0 : -1;
+  }
+  std::string missingPermission() override { return problem; }
+  std::mutex mutex;
+  std::set<std::string> answering;
+  std::string problem;
+};
+
+struct FakeProcesses : platform::ProcessControl {
+  int count(std::string_view name) override { return running.count(std::string(name)) ? running[std::string(name)] : 0; }
+  bool terminateFirst(std::string_view name) override {
+    terminated.push_back(std::string(name));
+    if (running[std::string(name)] > 0) --running[std::string(name)];
+    return true;
+  }
+  std::map<std::string, int> running;
+  std::vector<std::string> terminated;
 };
 
 struct FakeLauncher : platform::ProgramLauncher {
@@ -68,7 +112,9 @@ class ConsoleTest : public ::testing::Test {
   }
 
   Console& make() {
-    console_ = std::make_unique<Console>(ConsolePaths{program_ / "saalwacht", program_, home_}, launcher_, messages_);
+    console_.reset();
+    console_ = std::make_unique<Console>(ConsolePaths{program_ / "saalwacht", program_, home_},
+                                         ConsoleServices{launcher_, processes_, echo_, messages_});
     return *console_;
   }
 
@@ -100,6 +146,8 @@ class ConsoleTest : public ::testing::Test {
   fs::path program_ = dir_.path() / "bin";
   fs::path home_ = dir_.path() / "home";
   FakeLauncher launcher_;
+  FakeProcesses processes_;
+  FakeEcho echo_;
   RecordingMessages messages_;
   std::unique_ptr<Console> console_;
 };
@@ -388,6 +436,41 @@ TEST_F(ConsoleTest, HelpAndAboutBox) {
   EXPECT_TRUE(about.isVisible());
   emit about.webLinkClicked(AboutBox::webAddress());
   EXPECT_EQ(launcher_.opened.back(), std::pair(AboutBox::webAddress().toStdString(), std::string("0")));
+}
+
+bool catchesSigterm(pid_t pid) {
+  const auto status = platform::readFile("/proc/" + std::to_string(pid) + "/status").value_or("");
+  const auto at = status.find("SigCgt:");
+  if (at == std::string::npos) return false;
+  const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+  return mask & (1ULL << (SIGTERM - 1));
+}
+
+// The real program: SIGTERM ends it like closing the window, also while the
+// first-start prompt is open, and while the main window is shown.
+TEST_F(ConsoleTest, SigtermEndsTheProgram) {
+  for (const bool withPassword : {false, true}) {
+    SCOPED_TRACE(withPassword);
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    if (withPassword) writeStore("geheim");
+    auto child = platform::posix::spawn(
+        {fs::path(SAALWACHT_BIN_DIR) / "saalwacht", {},
+         std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "SAALWACHT_HOME=" + home_.string(),
+                                  "XDG_RUNTIME_DIR=" + dir_.path().string(), "HOME=" + dir_.path().string()},
+         std::nullopt});
+    ASSERT_TRUE(child);
+    // Signal only once the program catches SIGTERM, then let it get going.
+    for (int i = 0; i < 2000 && !catchesSigterm(child->pid()); ++i) QThread::msleep(5);
+    ASSERT_TRUE(catchesSigterm(child->pid()));
+    QThread::msleep(300);
+    ::kill(child->pid(), SIGTERM);
+    ASSERT_TRUE(child->waitForExit(std::chrono::seconds(20)));
+    int status = -1;
+    ASSERT_EQ(::waitpid(child->pid(), &status, 0), child->pid());
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
 }
 
 TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {

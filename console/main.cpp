@@ -8,7 +8,9 @@
 #include "console/console.h"
 #include "console/console_home.h"
 #include "console/message_display.h"
+#include "platform/echo.h"
 #include "platform/launcher.h"
+#include "platform/processes.h"
 #include "platform/quit_signal.h"
 #include "platform/system.h"
 
@@ -42,9 +44,11 @@ int main(int argc, char** argv) {
     if (auto error = console::prepareConsoleHome(home, programFolder)) return fail(QString::fromStdString(*error));
 
     auto launcher = platform::createProgramLauncher();
+    auto processes = platform::createProcessControl();
+    auto echo = platform::createEchoTest();
     console::MessageBoxDisplay messages;
-    console::Console teacherConsole(
-        {QCoreApplication::applicationFilePath().toStdString(), programFolder, home}, *launcher, messages);
+    console::Console teacherConsole({QCoreApplication::applicationFilePath().toStdString(), programFolder, home},
+                                    {*launcher, *processes, *echo, messages});
 
     std::unique_ptr<QSocketNotifier> quitNotifier;
     if (quitRequests >= 0) {
@@ -56,6 +60,8 @@ int main(int argc, char** argv) {
     }
 
     if (auto error = teacherConsole.start()) return fail(*error);
+    // A request to end may arrive while the first-start prompt is open.
+    if (teacherConsole.closing()) return 0;
     teacherConsole.showMainWindow();
     return QApplication::exec();
   } catch (const std::exception& error) {

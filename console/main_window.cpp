@@ -115,6 +115,9 @@ void MainWindow::buildButtonBar() {
   actionList_->setObjectName(QStringLiteral("Einzelplatzaktionsauswahlliste"));
   actionList_->setGeometry(784, 22, 214, 24);
   actionList_->setEditable(false);
+  QFont listFont = actionList_->font();
+  listFont.setPixelSize(11);
+  actionList_->setFont(listFont);
   actionList_->setStyleSheet(QStringLiteral("QComboBox { background: #fff59d; }"));
   auto* info = boxLabel(buttonBar_, QStringLiteral("Actionbox_Infotext"),
                         QStringLiteral("Aktionen ausführen durch Klick auf einen Rechnernamen!"),

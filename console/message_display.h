@@ -1,9 +1,11 @@
 #pragma once
-// How the console shows a message to the teacher. The real one opens a modal
-// message box; tests hand in one that records what would have been shown.
+// How the console asks and tells the teacher things in modal windows: message
+// boxes, the file save dialog and the print dialog. The real one opens them;
+// tests hand in one that records and answers.
 
 #include <QString>
 
+class QPrinter;
 class QWidget;
 
 namespace saalwacht::console {
@@ -14,11 +16,17 @@ class MessageDisplay {
   virtual ~MessageDisplay() = default;
   // Shows the text and returns when the teacher has closed it.
   virtual void show(QWidget* parent, const QString& caption, const QString& text, Kind kind) = 0;
+  // The file to save to, proposing `proposed`; empty when the teacher cancels.
+  virtual QString askSaveFileName(QWidget* parent, const QString& proposed, const QString& filter) = 0;
+  // Lets the teacher choose and set up the printer; false when cancelled.
+  virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
 };
 
 class MessageBoxDisplay : public MessageDisplay {
  public:
   void show(QWidget* parent, const QString& caption, const QString& text, Kind kind) override;
+  QString askSaveFileName(QWidget* parent, const QString& proposed, const QString& filter) override;
+  bool choosePrinter(QWidget* parent, QPrinter& printer) override;
 };
 
 }  // namespace saalwacht::console

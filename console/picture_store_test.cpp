@@ -261,9 +261,9 @@ TEST_F(PictureStoreFileTest, RefusesTextThatWouldNotReadBack) {
     std::string password;
     std::string why;
   };
-  for (const Case& c : {Case{"ab#cd", "'#'"}, Case{"\xe2\x82\xacuro", "beyond U+00FF"},
-                        Case{"x\xc2\x80y", "U+0080"}, Case{"bad\xff", "UTF-8"},
-                        Case{std::string(1300, 'z'), "does not fit"}}) {
+  for (const Case& c : {Case{"ab#cd", "Zeichen #"}, Case{"\xe2\x82\xacuro", "außerhalb von Latin-1"},
+                        Case{"x\xc2\x80y", "U+0080"}, Case{"bad\xff", "kein UTF-8"},
+                        Case{std::string(1300, 'z'), "passt nicht"}}) {
     std::string error;
     EXPECT_FALSE(writeRemotePassword(path, c.password, error));
     EXPECT_NE(error.find(c.why), std::string::npos) << error;
@@ -323,18 +323,18 @@ void set32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 INSTANTIATE_TEST_SUITE_P(
     Table, BrokenFileTest,
     ::testing::Values(
-        BrokenCase{"Empty", [](auto& b) { b.clear(); }, "not a BMP"},
-        BrokenCase{"NotBmp", [](auto& b) { b[0] = 'P'; }, "not a BMP"},
-        BrokenCase{"TruncatedHeader", [](auto& b) { b.resize(30); }, "truncated"},
-        BrokenCase{"TruncatedPixels", [](auto& b) { b.resize(b.size() - 1); }, "truncated"},
-        BrokenCase{"Paletted", [](auto& b) { b[28] = 8; }, "not true-colour"},
-        BrokenCase{"Compressed", [](auto& b) { b[30] = 4; }, "compressed"},
-        BrokenCase{"TooNarrow", [](auto& b) { set32(b, 18, 127); }, "smaller"},
-        BrokenCase{"TooLow", [](auto& b) { set32(b, 22, 127); }, "smaller"},
-        BrokenCase{"HugeWidth", [](auto& b) { set32(b, 18, 0x7FFFFFFF); }, "dimensions"},
-        BrokenCase{"MinimumHeight", [](auto& b) { set32(b, 22, 0x80000000u); }, "dimensions"},
+        BrokenCase{"Empty", [](auto& b) { b.clear(); }, "keine BMP-Datei"},
+        BrokenCase{"NotBmp", [](auto& b) { b[0] = 'P'; }, "keine BMP-Datei"},
+        BrokenCase{"TruncatedHeader", [](auto& b) { b.resize(30); }, "unvollständig"},
+        BrokenCase{"TruncatedPixels", [](auto& b) { b.resize(b.size() - 1); }, "unvollständig"},
+        BrokenCase{"Paletted", [](auto& b) { b[28] = 8; }, "kein Echtfarbenbild"},
+        BrokenCase{"Compressed", [](auto& b) { b[30] = 4; }, "komprimiert"},
+        BrokenCase{"TooNarrow", [](auto& b) { set32(b, 18, 127); }, "kleiner als 128"},
+        BrokenCase{"TooLow", [](auto& b) { set32(b, 22, 127); }, "kleiner als 128"},
+        BrokenCase{"HugeWidth", [](auto& b) { set32(b, 18, 0x7FFFFFFF); }, "Bildgröße"},
+        BrokenCase{"MinimumHeight", [](auto& b) { set32(b, 22, 0x80000000u); }, "Bildgröße"},
         BrokenCase{"PixelOffsetBeyondEnd", [](auto& b) { set32(b, 10, 0xFFFFFFF0u); },
-                   "truncated"}),
+                   "unvollständig"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(PictureStoreFileTest, MissingFileOrFolder) {

@@ -1,6 +1,9 @@
 #include "console/widgets.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPainter>
 #include <QStyleOptionButton>
 
@@ -15,6 +18,15 @@ void MessageBoxDisplay::show(QWidget* parent, const QString& caption, const QStr
   QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
   box.setWindowFlag(Qt::WindowStaysOnTopHint);
   box.exec();
+}
+
+QString MessageBoxDisplay::askSaveFileName(QWidget* parent, const QString& proposed, const QString& filter) {
+  return QFileDialog::getSaveFileName(parent, QString(), proposed, filter);
+}
+
+bool MessageBoxDisplay::choosePrinter(QWidget* parent, QPrinter& printer) {
+  QPrintDialog dialog(&printer, parent);
+  return dialog.exec() == QDialog::Accepted;
 }
 
 GlyphButton::GlyphButton(const QString& objectName, const QPixmap& glyph, QWidget* parent)

@@ -69,4 +69,14 @@ std::optional<std::int32_t> parseSizeText(std::string_view text) {
   return value;
 }
 
+std::string withCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
 }  // namespace saalwacht::protocol

@@ -50,6 +50,9 @@ std::optional<Command> parseCommand(std::string_view wireBytes);
 // wire encoding and is used only for Message.
 std::string encodeCommand(CommandCode code, std::string_view text = {});
 
+// Line breaks as the console sends them: every lone "\n" becomes "\r\n".
+std::string withCrLf(std::string_view text);
+
 // The size text that announces a picture: decimal digits, no sign, no padding.
 std::string encodeSizeText(std::uint64_t size);
 

@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +10,9 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/echo.h"
 #include "platform/launcher.h"
+#include "platform/quit_signal.h"
 #include "platform/posix/launcher_posix.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/processes.h"
@@ -297,6 +301,29 @@ TEST_F(LauncherTest, FailuresGiveTheirResultAndGermanMessage) {
   EXPECT_EQ(launchFailureText(kLaunchNotAttempted), "");
   EXPECT_EQ(launchFailureText(26), "Dateizugriff wird vom Betriebssystem verweigert !");
   EXPECT_EQ(launchFailureText(8), "Datei konnte nicht geöffnet werden !");
+}
+
+TEST(EchoTest, LoopbackAnswersAndUnknownNamesDoNot) {
+  auto echo = createEchoTest();
+  if (!echo->missingPermission().empty()) GTEST_SKIP() << "no ICMP permission here";
+  EXPECT_GE(echo->averageRoundTripMs("127.0.0.1"), 0);
+  EXPECT_GE(echo->averageRoundTripMs("127.0.1.77"), 0);  // any loopback address answers
+  EXPECT_GE(echo->averageRoundTripMs("localhost"), 0);
+  EXPECT_EQ(echo->averageRoundTripMs("no-such-pc.invalid"), -1);
+  EXPECT_EQ(echo->averageRoundTripMs(""), -1);
+}
+
+TEST(QuitRequests, SignalsBecomeReadableBytes) {
+  const int fd = quitRequestDescriptor();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(quitRequestDescriptor(), fd);  // installed once
+  pollfd ready{fd, POLLIN, 0};
+  EXPECT_EQ(::poll(&ready, 1, 0), 0);
+  ::raise(SIGTERM);
+  ::raise(SIGINT);
+  EXPECT_EQ(::poll(&ready, 1, 1000), 1);
+  drainQuitRequests(fd);
+  EXPECT_EQ(::poll(&ready, 1, 0), 0);
 }
 
 TEST(Version, OwnExecutableCarriesTheProjectVersion) {

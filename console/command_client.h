@@ -1,0 +1,95 @@
+#pragma once
+// The console's end of the command link: one connection per command to port
+// 4000 of a student PC. Each request carries its own command (a request for
+// one seat never changes what another seat's connection sends); the
+// commands of one seat go out one after the other in the order they were
+// requested; a connection that gets no answer gives up after a few seconds.
+// Errors are not shown: the command is reported as failed and dropped.
+// Window thread only (QTcpSocket).
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <chrono>
+#include <deque>
+#include <memory>
+
+#include "console/seat_plan.h"
+#include "protocol/screenshot_exchange.h"
+
+class QTcpSocket;
+class QTimer;
+
+namespace saalwacht::console {
+
+enum class CommandKind { Reset, Blank, Shutdown, Message, Screenshot };
+
+struct SeatCommand {
+  CommandKind kind = CommandKind::Reset;
+  QString text;  // Message: the text as the teacher sent it
+};
+
+struct CommandTimeouts {
+  std::chrono::milliseconds connect{5000};
+  // A screenshot exchange that stalls this long is given up.
+  std::chrono::milliseconds exchange{30000};
+};
+
+class CommandClient : public QObject {
+  Q_OBJECT
+ public:
+  using Timeouts = CommandTimeouts;
+
+  explicit CommandClient(quint16 port = 4000, Timeouts timeouts = {}, QObject* parent = nullptr);
+  ~CommandClient() override;
+
+  // Queues `command` for `host` on the link of `seat` (1..48).
+  void request(int seat, const QString& host, const SeatCommand& command);
+
+  // The teacher gave up waiting for a screenshot of `seat`: the exchange ends
+  // with "42" at its next read event.
+  void cancelScreenshot(int seat);
+
+  // Requests not yet delivered or failed, in all or of one kind.
+  int outstanding() const;
+  int outstanding(CommandKind kind) const;
+
+ signals:
+  void delivered(int seat, CommandKind kind);
+  void failed(int seat, CommandKind kind);
+  void screenshotReceived(int seat, const QByteArray& jpeg);
+  // After a screenshot request: cancelled by the teacher, or no picture came.
+  void screenshotCancelled(int seat);
+  // Nothing is outstanding any more.
+  void idle();
+
+ private:
+  struct Pending {
+    QString host;
+    SeatCommand command;
+  };
+  struct Link {
+    int seat = 0;
+    QTcpSocket* socket = nullptr;
+    QTimer* timer = nullptr;
+    std::deque<Pending> queue;  // front: the command in flight
+    bool busy = false;
+    bool cancelRequested = false;
+    std::unique_ptr<protocol::ScreenshotExchange> exchange;
+  };
+
+  void startNext(Link& link);
+  void onConnected(Link& link);
+  void onReadyRead(Link& link);
+  void finish(Link& link, bool ok);
+
+  quint16 port_;
+  Timeouts timeouts_;
+  std::array<Link, kSeatCount> links_;
+};
+
+// The bytes the console sends to start a command.
+QByteArray commandBytes(const SeatCommand& command);
+
+}  // namespace saalwacht::console
