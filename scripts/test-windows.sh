@@ -118,6 +118,7 @@ probe() { { wine 'C:\swtest\swprobe.exe' "$@" 2>/dev/null || true; } | tr -d '\r
 # Texts as they are, line breaks included.
 probe_text() { wine 'C:\swtest\swprobe.exe' text "$1" 2>/dev/null || true; }
 service_gone() { ! wine reg query 'HKLM\System\CurrentControlSet\Services\Service1' >/dev/null 2>&1; }
+windows_are() { equals "$(probe windows "$1")" "$2" >/dev/null; }
 title_is() { equals "$(probe title "$1")" "$2" >/dev/null; }
 helpers() { equals "$(probe count "$1")" "$2" >/dev/null; }
 # One process of that name runs, and it is not the one with process id $2.
@@ -169,7 +170,7 @@ check "port 4000 of 127.0.3.1 answers a Linux client" within 20 port_open 127.0.
 check "blank is delivered" cli 127.0.3.1 blank
 check "swdkl.exe runs" within 10 helpers swdkl.exe 1
 check "flag file c:\\swdkl.bin says 1" within 5 file_is "$DRIVE_C/swdkl.bin" 1
-check "a black topmost window covers the screen" equals "$(probe windows SaalwachtDunkel)" "800x600 topmost"
+check "a black topmost window covers the screen" within 10 windows_are SaalwachtDunkel "800x600 topmost"
 cli 127.0.3.1 blank >/dev/null || true
 sleep 1
 check "a second blank starts no second helper" helpers swdkl.exe 1
@@ -212,10 +213,25 @@ uninstall_out=$({ wine 'C:\Saalwacht\kursdienst.exe' /UNINSTALL /SILENT 2>&1 || 
 check "/UNINSTALL reports success" equals "$uninstall_out" "Service erfolgreich deinstalliert"
 check "Service1 is gone" service_gone
 
+# Started by hand instead of by Windows, with the helpers in its own session.
+KURSDIENST_SESSION=service KURSDIENST_STATE_DIR='C:\handrun' KURSDIENST_POWEROFF=$POWEROFF \
+  wine 'C:\Saalwacht\kursdienst.exe' --bind 127.0.3.3 >"$WORK/handrun.log" 2>&1 &
+HANDRUN_PID=$!
+check "started by hand, kursdienst serves in the foreground" within 20 port_open 127.0.3.3
+check "and blanks in its own session" cli 127.0.3.3 blank
+check "with swdkl.exe" within 10 helpers swdkl.exe 1
+check "recording the flag in its state folder" within 5 file_is "$DRIVE_C/handrun/swdkl.bin" 1
+cli 127.0.3.3 reset >/dev/null || true
+check "and resets" within 10 helpers swdkl.exe 0
+kill "$HANDRUN_PID" 2>/dev/null || true
+wait "$HANDRUN_PID" 2>/dev/null || true
+check "it ends with its process" within 10 port_closed 127.0.3.3
+
 # ---- the installer, silently ----
 
 echo "test-windows: silent installer"
 PF="$DRIVE_C/Program Files/Saalwacht"
+UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Saalwacht-kursdienst'
 cp "$SETUP" "$DRIVE_C/swtest/setup.exe"
 KURSDIENST_BIND=127.0.3.2 KURSDIENST_POWEROFF=$POWEROFF wine 'C:\swtest\setup.exe' /S >"$WORK/setup.log" 2>&1 &&
   setup_rc=0 || setup_rc=$?
@@ -223,6 +239,8 @@ check "setup.exe /S succeeds" equals "$setup_rc" 0
 for f in kursdienst.exe swdkl.exe swmsg.exe swsdmsg.exe swscr.exe swscrerror.jpg uninstall.exe; do
   check "Program Files\\Saalwacht\\$f installed" test -f "$PF/$f"
 done
+check "Windows lists it among the installed programs" \
+  contains "$({ wine reg query "$UNINSTALL_KEY" /v DisplayVersion 2>/dev/null || true; } | tr -d '\r')" "$VERSION"
 check "the programs carry version $VERSION" \
   equals "$(probe version 'C:\Program Files\Saalwacht\kursdienst.exe')" "$VERSION.0"
 installed_path=$(service_key ImagePath)
@@ -242,6 +260,7 @@ wine 'C:\Program Files\Saalwacht\uninstall.exe' /S >"$WORK/uninstall.log" 2>&1 |
 check "the uninstaller removes the programs" within 30 test ! -e "$PF"
 check "the uninstaller removes the service" within 10 service_gone
 check "and its port is closed" within 10 port_closed 127.0.3.2
+check "and its entry among the installed programs" eval '! wine reg query "$UNINSTALL_KEY" >/dev/null 2>&1'
 
 elapsed=$(($(date +%s) - started))
 echo "test-windows: Windows stage took ${elapsed} s"

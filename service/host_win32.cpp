@@ -184,7 +184,9 @@ asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAdd
 
 // Serves until a stop request; `running` is called once the port is open.
 int serve(const Options& options, const std::function<void()>& running) {
-  const fs::path stateDir = platform::environmentValue("KURSDIENST_STATE_DIR").value_or("C:\\");
+  const fs::path stateDir = fs::path(widen(platform::environmentValue("KURSDIENST_STATE_DIR").value_or("C:\\")));
+  std::error_code folderError;
+  fs::create_directories(stateDir, folderError);  // a failed write of the flag file is tolerated later
   auto processes = platform::createProcessControl();
   auto launcher = platform::createSessionLauncher(
       {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service"});

@@ -97,14 +97,27 @@ TEST(Win32ProcessControl, CountsAndTerminatesByExactName) {
 TEST(Win32ProcessControl, AProcessThatEndsByItselfIsNotReportedAsTerminated) {
   TempDir dir;
   const std::string name = "swtest_short_" + std::to_string(::GetCurrentProcessId()) + ".exe";
-  auto child = startSleeper(copyOfSelf(dir, name), 20);
-  ASSERT_TRUE(child);
-  ASSERT_TRUE(eventually([&] { return createProcessControl()->count(name) == 1 || ended(child, 0); }));
+  const std::wstring ready = L"swtest_ready_" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring go = L"swtest_go_" + std::to_wstring(::GetCurrentProcessId());
+  const auto readyEvent = win32::ownHandle(::CreateEventW(nullptr, TRUE, FALSE, ready.c_str()));
+  const auto goEvent = win32::ownHandle(::CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
+  const fs::path program = copyOfSelf(dir, name);
+  std::wstring line = win32::commandLine(program.wstring(), {L"--end-on", ready, go});
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(::CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+  ::CloseHandle(info.hThread);
+  const auto child = win32::ownHandle(info.hProcess);
+  // Running and about to end by itself: the grace period lets it.
+  ASSERT_EQ(::WaitForSingleObject(readyEvent.get(), 10000), WAIT_OBJECT_0);
+  ::SetEvent(goEvent.get());
   EXPECT_FALSE(createProcessControl()->terminateFirst(name));
   EXPECT_TRUE(ended(child));
-  DWORD code = 1;
+  DWORD code = 0;
   ::GetExitCodeProcess(child.get(), &code);
-  EXPECT_EQ(code, 0u);  // it ended by itself, not by TerminateProcess
+  EXPECT_EQ(code, 7u);  // its own exit code: it was not terminated
 }
 
 // Arguments that a naive command line would break apart or change.
@@ -330,6 +343,14 @@ int childRole(const std::wstring& self, const std::vector<std::wstring>& args) {
   if (args.size() == 2 && args[0] == L"--sleep") {
     ::Sleep(static_cast<DWORD>(std::stoul(args[1])));
     return 0;
+  }
+  if (args.size() == 3 && args[0] == L"--end-on") {
+    const HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, args[1].c_str());
+    const HANDLE go = ::OpenEventW(SYNCHRONIZE, FALSE, args[2].c_str());
+    if (!ready || !go) return 1;
+    ::SetEvent(ready);
+    ::WaitForSingleObject(go, INFINITE);
+    return 7;
   }
   if (args.size() >= 2 && args[0] == L"--write-args") {
     std::string content;
