@@ -120,10 +120,11 @@ void CommandClient::onReadyRead(Link& link) {
   const QByteArray data = link.socket->readAll();
   const auto step = link.exchange->onData(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
   if (!step.reply.empty()) link.socket->write(step.reply.data(), static_cast<qint64>(step.reply.size()));
-  if (step.close) link.socket->disconnectFromHost();
+  // finish() closes the connection once the closing "42" is written.
   if (link.exchange->finished()) {
-    link.socket->flush();
     finish(link, link.exchange->state() == protocol::ScreenshotExchange::State::Received);
+  } else if (step.close) {
+    link.socket->disconnectFromHost();
   }
 }
 
@@ -137,8 +138,12 @@ void CommandClient::finish(Link& link, bool ok) {
   if (done.command.kind == CommandKind::Screenshot) {
     auto exchange = std::move(link.exchange);
     link.cancelRequested = false;
-    // Writes the closing "42" before the connection goes.
-    if (link.socket->state() == QAbstractSocket::ConnectedState) link.socket->disconnectFromHost();
+    // Writes the closing "42" before the connection goes; busy is already
+    // false, so the disconnect this may report at once is not a second end.
+    if (link.socket->state() == QAbstractSocket::ConnectedState) {
+      link.socket->flush();
+      link.socket->disconnectFromHost();
+    }
     if (ok) {
       std::string picture = exchange->takePicture();
       emit screenshotReceived(seat, QByteArray(picture.data(), static_cast<qsizetype>(picture.size())));

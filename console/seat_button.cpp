@@ -44,11 +44,22 @@ void SeatButton::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(frame, 4, 4);
   }
   // The name on top, the picture below it.
+  // Bold when it fits; a long name (an IP address) gets a lighter, then a
+  // smaller face before anything is cut from it.
+  const QRect textRect(1, 2, width() - 2, 16);
   QFont f = font();
   f.setBold(true);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (QFontMetrics(f).horizontalAdvance(text()) <= textRect.width()) break;
+    if (f.bold()) {
+      f.setBold(false);
+    } else if (f.pixelSize() > 9 || f.pointSizeF() > 6.5) {
+      if (f.pixelSize() > 0) f.setPixelSize(f.pixelSize() - 1);
+      else f.setPointSizeF(f.pointSizeF() - 0.75);
+    }
+  }
   p.setFont(f);
   p.setPen(isEnabled() ? QColor(0x14, 0x1e, 0x2b) : QColor(0x80, 0x80, 0x80));
-  const QRect textRect(2, 2, width() - 4, 16);
   p.drawText(textRect, Qt::AlignHCenter | Qt::AlignVCenter,
              p.fontMetrics().elidedText(text(), Qt::ElideMiddle, textRect.width()));
   p.drawImage(QPoint((width() - 48) / 2, 18), seatPicture(state_, isEnabled()));

@@ -42,6 +42,8 @@ struct SessionOptions {
   // Run helpers as the service's own user with its own environment, even
   // where a session manager could be asked for the student's session.
   bool useOwnSession = false;
+  // "NAME=value" entries added to every helper's environment.
+  std::vector<std::string> helperEnvironment;
 };
 
 std::unique_ptr<SessionLauncher> createSessionLauncher(const SessionOptions& options);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The demo classroom on this machine: three student PCs, each a kursdienst on
-# its own loopback address with its own Xvfb desktop, driven the way the
-# teacher does it (saalwacht-cli). Pictures of every step go to demo-out/.
+# The demo classroom on this machine: eight student PCs, each a kursdienst on
+# its own loopback address (127.0.0.11 to 127.0.0.18) with its own Xvfb desktop
+# showing the student's name, and the teacher console with those eight seats.
+# With a display the console opens there for you to try; without one it runs
+# on its own Xvfb and the demo takes pictures of a short tour into demo-out/.
 # Nothing is ever powered off: the services get a harmless stand-in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,13 +15,16 @@ WORK=$(mktemp -d /tmp/saalwacht-demo-XXXXXX)
 rm -rf "$OUT"
 mkdir -p "$OUT"
 
-NAMES=(Anna Ben Clara)
-ADDRESSES=(127.0.0.11 127.0.0.12 127.0.0.13)
-COLOURS=('#1d4e89' '#2e7d32' '#8e3b8e')
+NAMES=(Anna Ben Clara David Emma Felix Greta Hannes)
+COLOURS=('#1d4e89' '#2e7d32' '#8e3b8e' '#b5591d' '#00796b' '#5d4037' '#ad1457' '#455a64')
+ADDRESSES=()
+for i in "${!NAMES[@]}"; do ADDRESSES+=("127.0.0.$((11 + i))"); done
 PIDS=()
 DISPLAYS=()
+CONSOLE_PID=
 
 cleanup() {
+  [ -n "$CONSOLE_PID" ] && kill "$CONSOLE_PID" 2>/dev/null && sleep 2
   # Helpers that a service started belong to this demo too: take their ids
   # while they are still the services' children, then end everything by id.
   local helpers=()
@@ -39,13 +44,19 @@ echo "demo: this PC would power off now" >&2
 STANDIN
 chmod +x "$WORK/poweroff"
 
-for i in "${!NAMES[@]}"; do
-  name=${NAMES[$i]}
+start_xvfb() {  # WIDTHxHEIGHT -> prints the display number
+  local fd number
   exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp -noreset >"$WORK/xvfb-$name.log" 2>&1 &
+  Xvfb -displayfd "$fd" -screen 0 "$1x24" -nolisten tcp -noreset >>"$WORK/xvfb.log" 2>&1 &
   PIDS+=($!)
   read -r -t 10 -u "$fd" number
   exec {fd}>&-
+  echo "$number"
+}
+
+for i in "${!NAMES[@]}"; do
+  name=${NAMES[$i]}
+  number=$(start_xvfb 1024x768)
   DISPLAYS+=(":$number")
   # The name stands at the top, where message windows never cover it.
   convert -size 1024x768 xc:"${COLOURS[$i]}" -font DejaVu-Sans-Bold -fill white -pointsize 56 \
@@ -58,32 +69,100 @@ for i in "${!NAMES[@]}"; do
   PIDS+=($!)
   echo "demo: PC $((i + 1)) ($name) on ${ADDRESSES[$i]}, desktop ${DISPLAYS[$i]}"
 done
-sleep 1
 
-snapshot() {  # step title
-  sleep 1.5
+# The teacher's console: eight seats in two rows, as in a small room.
+HOME_DIR=$WORK/console
+mkdir -p "$HOME_DIR"
+cp "$BIN/vnc_standin" "$WORK/demo-vncserver"
+cp "$BIN/vnc_standin" "$WORK/demo-vncviewer"
+LEFTS=(136 272 640 776 136 272 640 776)
+TOPS=(416 416 416 416 200 200 200 200)
+{
+  echo "[Raum]"
+  for i in "${!NAMES[@]}"; do
+    echo "rechnername$((i + 1))=${ADDRESSES[$i]}"
+    echo "position_rechner$((i + 1))=${LEFTS[$i]},${TOPS[$i]}"
+  done
+  echo "[Befehle]"
+  echo "Server_starten_befehl=$WORK/demo-vncserver"
+  echo "Server_starten_parameter=-forever"
+  echo "Lehrermonitor_an_Schuelermonitor_schicken_befehl=$WORK/demo-vncserver"
+  echo "Lehrermonitor_an_Schuelermonitor_schicken_parameter=-connect"
+  echo "Schuelermonitor_holen_befehl=$WORK/demo-vncviewer"
+  echo "Schuelermonitor_holen_port=5900"
+  echo "[Einstellungen]"
+  echo "Raumbezeichnung=Demo-Klassenraum"
+  echo "Miniaturbilder=ausblenden"
+} >"$HOME_DIR/saalwacht.ini"
+build/console/make_picture_store "$HOME_DIR/saalwacht.bmp" demo1234
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  echo "demo: the console opens on $DISPLAY; the remote password is demo1234. Close it to end the demo."
+  echo "demo: the student desktops are ${DISPLAYS[*]} (e.g. DISPLAY=${DISPLAYS[0]} xwd -root | xwud)."
+  SAALWACHT_HOME="$HOME_DIR" "$BIN/saalwacht"
+  exit 0
+fi
+
+TEACHER=":$(start_xvfb 1024x720)"
+SAALWACHT_HOME="$HOME_DIR" DISPLAY="$TEACHER" XDG_RUNTIME_DIR="$WORK" "$BIN/saalwacht" >"$WORK/console.log" 2>&1 &
+CONSOLE_PID=$!
+export DISPLAY=$TEACHER
+xdotool search --sync --onlyvisible --name '^Saalwacht$' >/dev/null
+echo "demo: the console runs on $TEACHER"
+sleep 5  # the seat walk finds the eight PCs
+
+snapshot() {  # title file
+  sleep 2
+  import -window root -crop 1007x711+0+0 +repage "$WORK/teacher.png"
   local parts=()
   for i in "${!NAMES[@]}"; do
     import -display "${DISPLAYS[$i]}" -window root "$WORK/shot-$i.png"
     parts+=(-label "PC $((i + 1)) – ${NAMES[$i]}" "$WORK/shot-$i.png")
   done
-  montage "${parts[@]}" -font DejaVu-Sans -pointsize 20 -tile 3x1 -geometry 480x360+8+8 \
-    -title "$1" "$OUT/$2.png"
+  montage "${parts[@]}" -font DejaVu-Sans -pointsize 14 -tile 4x2 -geometry 240x180+6+6 "$WORK/students.png"
+  convert "$WORK/teacher.png" -background white -gravity center "$WORK/students.png" -append \
+    -gravity north -splice 0x44 -font DejaVu-Sans-Bold -pointsize 24 -annotate +0+8 "$1" "$OUT/$2.png"
   echo "demo: $1 -> $OUT/$2.png"
 }
 
-cli() { echo "+ saalwacht-cli $*"; "$BIN/saalwacht-cli" "$@"; }
+# Seat N's button on the screen: room plan at 8,80, the seat's panel inside it.
+seat_menu() {  # seat, menu entry (0-based)
+  local i=$(($1 - 1))
+  xdotool mousemove $((8 + LEFTS[i] + 36)) $((80 + TOPS[i] + 40)) click 3
+  sleep 0.5
+  for _ in $(seq 0 "$2"); do xdotool key Down; done
+  xdotool key Return
+}
+dialog_click() {  # window name, x, y inside it
+  local id
+  id=$(xdotool search --sync --onlyvisible --name "$1" | head -1)
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  xdotool mousemove $((X + $2)) $((Y + $3)) click 1
+}
 
-snapshot "Der Unterricht beginnt" 1-start
-cli "${ADDRESSES[0]}" blank
+snapshot "Der Unterricht beginnt: acht Schüler-PCs sind erreichbar" 1-start
+
+seat_menu 1 4
 snapshot "PC 1 (Anna) ist dunkelgeschaltet" 2-blank
-cli "${ADDRESSES[@]}" message "Liebe Klasse,
-bitte speichert eure Arbeit. In 5 Minuten ist \"Pause\". Grüße!"
-snapshot "Nachricht an alle" 3-message
-cli "${ADDRESSES[1]}" screenshot "$OUT/4-screenshot-ben.jpg"
-cli "${ADDRESSES[0]}" reset
-snapshot "PC 1 (Anna) ist wieder frei" 5-reset
 
+xdotool mousemove $((426 + 55)) 40 click 1
+id=$(xdotool search --sync --onlyvisible --name 'Nachricht senden' | head -1)
+xdotool windowfocus --sync "$id"
+xdotool type --delay 15 "Liebe Klasse, bitte speichert eure Arbeit. Gleich ist Pause!"
+dialog_click 'Nachricht senden' $((96 + 60)) $((280 + 16))
+snapshot "Nachricht an alle" 3-message
+
+seat_menu 2 7
+sleep 2
+snapshot "Screenshot von PC 2 (Ben)" 4-screenshot
+dialog_click '^Screenshot ' $((820 / 2 + 115 + 65)) $((560 - 44 + 16))
+
+xdotool mousemove $((78 + 55)) 40 click 1
+snapshot "Alle zurücksetzen: alle PCs sind wieder frei" 5-reset
+
+kill "$CONSOLE_PID"
+wait "$CONSOLE_PID" 2>/dev/null || true
+CONSOLE_PID=
 echo
 echo "demo: done. The pictures of the tour are in $OUT"
 ls -1 "$OUT"

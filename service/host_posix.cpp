@@ -184,9 +184,12 @@ int run(const Options& options) {
     return 1;
   }
 
-  auto processes = platform::createProcessControl();
+  // Helpers carry the service's state folder in their environment, so that
+  // services side by side on one machine (a test room) each see only their own.
+  const std::string marker = "KURSDIENST_INSTANCE=" + fs::weakly_canonical(stateDir).string();
+  auto processes = platform::posix::createMarkedProcessControl(marker);
   auto launcher = platform::createSessionLauncher(
-      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service"});
+      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service", .helperEnvironment = {marker}});
   auto power = platform::createPowerControl(platform::environmentValue("KURSDIENST_POWEROFF"));
   auto spool = platform::createScreenshotSpool(stateDir);
 

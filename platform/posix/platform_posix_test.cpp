@@ -75,6 +75,27 @@ TEST(ProcessControl, CountsAndTerminatesByExactName) {
   EXPECT_EQ(control->count(sleeper.name()), 0);
 }
 
+TEST(ProcessControl, AMarkedControlSeesOnlyProcessesCarryingTheMarker) {
+  TempDir dir;
+  Sleeper sleeper(dir);
+  const fs::path program = dir.path() / sleeper.name();
+  std::vector<std::string> marked = {"KURSDIENST_INSTANCE=/tmp/pc1"};
+  auto plain = sleeper.start("30");
+  auto other = posix::spawn({program, {"30"}, std::vector<std::string>{"KURSDIENST_INSTANCE=/tmp/pc10"}, std::nullopt});
+  auto mine = posix::spawn({program, {"30"}, marked, std::nullopt});
+  ASSERT_TRUE(plain && other && mine);
+  auto control = posix::createMarkedProcessControl(marked[0]);
+  EXPECT_EQ(createProcessControl()->count(sleeper.name()), 3);
+  EXPECT_EQ(control->count(sleeper.name()), 1);
+  EXPECT_TRUE(control->terminateFirst(sleeper.name()));
+  EXPECT_TRUE(mine->waitForExit(2s));
+  EXPECT_FALSE(plain->waitForExit(0ms));
+  EXPECT_FALSE(other->waitForExit(0ms));
+  ::kill(plain->pid(), SIGKILL);
+  ::kill(other->pid(), SIGKILL);
+  posix::reapChildren();
+}
+
 TEST(ProcessControl, AProcessThatEndsByItselfIsNotReportedAsTerminated) {
   TempDir dir;
   Sleeper sleeper(dir);

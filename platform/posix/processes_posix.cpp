@@ -43,9 +43,22 @@ std::string executableName(const std::string& procDir) {
   return baseName(cmdline->substr(0, cmdline->find('\0')));
 }
 
+// Whether the process's environment holds exactly `entry` ("NAME=value").
+bool hasEnvironmentEntry(const std::string& procDir, const std::string& entry) {
+  const auto environ = readFile(procDir + "/environ");
+  if (!environ) return false;
+  std::size_t start = 0;
+  while (start < environ->size()) {
+    const auto end = std::min(environ->find('\0', start), environ->size());
+    if (environ->compare(start, end - start, entry) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 // Live processes with that name, lowest process id first (the order of a
-// process snapshot).
-std::vector<pid_t> findProcesses(std::string_view exeName) {
+// process snapshot); with a marker, only those whose environment holds it.
+std::vector<pid_t> findProcesses(std::string_view exeName, const std::string& marker = {}) {
   std::vector<pid_t> found;
   DIR* dir = ::opendir("/proc");
   if (!dir) return found;
@@ -55,7 +68,10 @@ std::vector<pid_t> findProcesses(std::string_view exeName) {
     const auto [end, error] = std::from_chars(name, name + std::char_traits<char>::length(name), pid);
     if (error != std::errc() || *end != '\0') continue;
     const std::string procDir = std::string("/proc/") + name;
-    if (executableName(procDir) == exeName && !isZombie(procDir)) found.push_back(pid);
+    if (executableName(procDir) == exeName && !isZombie(procDir) &&
+        (marker.empty() || hasEnvironmentEntry(procDir, marker))) {
+      found.push_back(pid);
+    }
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end());
@@ -64,10 +80,12 @@ std::vector<pid_t> findProcesses(std::string_view exeName) {
 
 class PosixProcessControl final : public ProcessControl {
  public:
-  int count(std::string_view exeName) override { return static_cast<int>(findProcesses(exeName).size()); }
+  explicit PosixProcessControl(std::string marker = {}) : marker_(std::move(marker)) {}
+
+  int count(std::string_view exeName) override { return static_cast<int>(findProcesses(exeName, marker_).size()); }
 
   bool terminateFirst(std::string_view exeName) override {
-    const auto pids = findProcesses(exeName);
+    const auto pids = findProcesses(exeName, marker_);
     if (pids.empty()) return false;
     const pid_t pid = pids.front();
     const int pidfd = posix::openPidfd(pid);
@@ -85,13 +103,27 @@ class PosixProcessControl final : public ProcessControl {
       killed = ::kill(pid, SIGKILL) == 0;
 #endif
     }
+    // Returns only once the process is gone, so a count right after this
+    // call no longer sees it (a blank request that follows a reset at once).
+    if (killed) posix::waitForPidExit(pid, pidfd, std::chrono::seconds(1));
     if (pidfd >= 0) ::close(pidfd);
     return killed;
   }
+
+ private:
+  std::string marker_;
 };
 
 }  // namespace
 
 std::unique_ptr<ProcessControl> createProcessControl() { return std::make_unique<PosixProcessControl>(); }
+
+namespace posix {
+
+std::unique_ptr<ProcessControl> createMarkedProcessControl(const std::string& marker) {
+  return std::make_unique<PosixProcessControl>(marker);
+}
+
+}  // namespace posix
 
 }  // namespace saalwacht::platform

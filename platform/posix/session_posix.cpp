@@ -81,7 +81,8 @@ std::vector<std::string> sessionEnvironment(const char* session, uid_t uid) {
 
 class PosixSessionLauncher final : public SessionLauncher {
  public:
-  explicit PosixSessionLauncher(bool ownSession) : ownSession_(ownSession) {}
+  PosixSessionLauncher(bool ownSession, std::vector<std::string> extraEnvironment)
+      : ownSession_(ownSession), extraEnvironment_(std::move(extraEnvironment)) {}
 
   bool interactiveSessionExists() override {
     if (ownSession_) return environmentValue("DISPLAY") || environmentValue("WAYLAND_DISPLAY");
@@ -102,6 +103,13 @@ class PosixSessionLauncher final : public SessionLauncher {
       request.account = std::move(session->account);
     } else if (!interactiveSessionExists()) {
       return nullptr;
+    }
+    if (!extraEnvironment_.empty()) {
+      if (!request.environment) {
+        request.environment.emplace();
+        for (char** entry = environ; *entry; ++entry) request.environment->push_back(*entry);
+      }
+      request.environment->insert(request.environment->end(), extraEnvironment_.begin(), extraEnvironment_.end());
     }
     return posix::spawn(request);
   }
@@ -177,6 +185,7 @@ class PosixSessionLauncher final : public SessionLauncher {
   }
 
   bool ownSession_;
+  std::vector<std::string> extraEnvironment_;
 };
 
 }  // namespace
@@ -186,7 +195,7 @@ std::unique_ptr<SessionLauncher> createSessionLauncher(const SessionOptions& opt
   // another user on a system that runs it; otherwise helpers share the
   // service's own display.
   const bool ownSession = options.useOwnSession || ::geteuid() != 0 || sd_booted() <= 0;
-  return std::make_unique<PosixSessionLauncher>(ownSession);
+  return std::make_unique<PosixSessionLauncher>(ownSession, options.helperEnvironment);
 }
 
 }  // namespace saalwacht::platform

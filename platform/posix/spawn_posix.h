@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/processes.h"
 #include "platform/session.h"
 
 namespace saalwacht::platform::posix {
@@ -51,6 +52,10 @@ std::unique_ptr<ChildProcess> spawn(const SpawnRequest& request);
 // Collects every child of this process that has ended, so that none lingers
 // as a zombie. Call it when SIGCHLD arrives.
 void reapChildren();
+
+// Counts and ends only processes whose environment holds `marker`
+// ("NAME=value"): the helpers of one service, when several run side by side.
+std::unique_ptr<ProcessControl> createMarkedProcessControl(const std::string& marker);
 
 // Opens a pidfd for `pid`, or -1.
 int openPidfd(pid_t pid);
