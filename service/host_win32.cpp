@@ -189,7 +189,7 @@ int serve(const Options& options, const std::function<void()>& running) {
   fs::create_directories(stateDir, folderError);  // a failed write of the flag file is tolerated later
   auto processes = platform::createProcessControl();
   auto launcher = platform::createSessionLauncher(
-      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service"});
+      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service", .helperEnvironment = {}});
   std::optional<fs::path> powerOff;
   if (options.powerOff) powerOff = fs::path(widen(*options.powerOff));
   auto power = platform::createPowerControl(powerOff);

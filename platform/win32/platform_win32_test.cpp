@@ -87,7 +87,7 @@ TEST(Win32ProcessControl, CountsAndTerminatesByExactName) {
   EXPECT_EQ(control->count(name.substr(1)), 0);
 
   EXPECT_TRUE(control->terminateFirst(name));
-  EXPECT_TRUE(eventually([&] { return control->count(name) == 1; }));
+  EXPECT_EQ(control->count(name), 1);  // gone when the call returns
   EXPECT_TRUE(control->terminateFirst(name));
   EXPECT_TRUE(ended(first));
   EXPECT_TRUE(ended(second));
@@ -143,9 +143,19 @@ void expectArgumentsArrive(SessionLauncher& launcher, const TempDir& dir, const 
   EXPECT_EQ(slurp(out), expected);
 }
 
+// The extra entry reaches the helper, next to the inherited environment.
+void expectEnvironmentArrives(SessionLauncher& launcher, const TempDir& dir, const fs::path& program) {
+  const fs::path out = dir.path() / "env.txt";
+  auto child = launcher.launch(program, {"--write-env", narrow(out.wstring())});
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(child->waitForExit(10s));
+  EXPECT_EQ(slurp(out), "Grüße|" + environmentValue("PATH").value_or("?"));
+}
+
 TEST(Win32SessionLauncher, OwnSessionPassesArgumentsUnchanged) {
   TempDir dir;
-  auto launcher = createSessionLauncher({.useOwnSession = true});
+  auto launcher = createSessionLauncher({.useOwnSession = true, .helperEnvironment = {"SWTEST_MARK=Grüße"}});
+  expectEnvironmentArrives(*launcher, dir, copyOfSelf(dir, "swtest_env.exe"));
   EXPECT_TRUE(launcher->interactiveSessionExists());
   EXPECT_EQ(launcher->sessionUserId(), std::nullopt);
   expectArgumentsArrive(*launcher, dir, copyOfSelf(dir, "swtest_args.exe"));
@@ -162,7 +172,7 @@ TEST(Win32SessionLauncher, LaunchesThroughTheLogonProcess) {
   for (const Case c : {Case{"winlogon.exe", true}, Case{"WinLogon.EXE", false}}) {
     SCOPED_TRACE(c.logonName);
     TempDir dir;
-    auto launcher = createSessionLauncher({});
+    auto launcher = createSessionLauncher({.helperEnvironment = {"SWTEST_MARK=Grüße"}});
     ASSERT_EQ(createProcessControl()->count("winlogon.exe"), 0) << "a logon process runs already";
     EXPECT_FALSE(launcher->interactiveSessionExists());
     EXPECT_EQ(launcher->launch(copyOfSelf(dir, "swtest_args.exe"), {"--write-args", "x"}), nullptr);
@@ -173,6 +183,7 @@ TEST(Win32SessionLauncher, LaunchesThroughTheLogonProcess) {
                                        createProcessControl()->count("WinLogon.EXE") > 0; }));
     EXPECT_EQ(launcher->interactiveSessionExists(), c.sessionExists);
     expectArgumentsArrive(*launcher, dir, copyOfSelf(dir, "swtest_args.exe"));
+    expectEnvironmentArrives(*launcher, dir, copyOfSelf(dir, "swtest_env.exe"));
     ::TerminateProcess(logon.get(), 0);
     EXPECT_TRUE(ended(logon));
   }
@@ -351,6 +362,12 @@ int childRole(const std::wstring& self, const std::vector<std::wstring>& args) {
     ::SetEvent(ready);
     ::WaitForSingleObject(go, INFINITE);
     return 7;
+  }
+  if (args.size() == 2 && args[0] == L"--write-env") {
+    std::ofstream(std::filesystem::path(args[1]), std::ios::binary)
+        << saalwacht::platform::environmentValue("SWTEST_MARK").value_or("?") << '|'
+        << saalwacht::platform::environmentValue("PATH").value_or("?");
+    return 0;
   }
   if (args.size() >= 2 && args[0] == L"--write-args") {
     std::string content;

@@ -52,7 +52,11 @@ class Win32ProcessControl final : public ProcessControl {
     if (!process) return false;
     // A process that ends by itself within the grace period is not ours to kill.
     if (::WaitForSingleObject(process.get(), 100) == WAIT_OBJECT_0) return false;
-    return ::TerminateProcess(process.get(), 0) != 0;
+    if (!::TerminateProcess(process.get(), 0)) return false;
+    // Back only once it is gone, so that a count right after no longer sees
+    // it (a blank request that follows a reset at once).
+    ::WaitForSingleObject(process.get(), 1000);
+    return true;
   }
 };
 

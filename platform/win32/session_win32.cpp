@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cwchar>
 #include <cwctype>
 
 #include "platform/session.h"
@@ -61,9 +62,26 @@ win32::UniqueHandle sessionToken() {
   return win32::ownHandle(duplicate);
 }
 
+// This process's environment with `extra` ("NAME=value") added, as a block
+// for process creation; empty when there is nothing to add (inherit as is).
+std::wstring environmentBlock(const std::vector<std::string>& extra) {
+  if (extra.empty()) return {};
+  std::wstring block;
+  if (wchar_t* own = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = own; *entry; entry += std::wcslen(entry) + 1) {
+      block.append(entry).push_back(L'\0');
+    }
+    ::FreeEnvironmentStringsW(own);
+  }
+  for (const auto& entry : extra) block.append(win32::widen(entry)).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
 class Win32SessionLauncher final : public SessionLauncher {
  public:
-  explicit Win32SessionLauncher(bool ownSession) : ownSession_(ownSession) {}
+  Win32SessionLauncher(bool ownSession, std::vector<std::string> extraEnvironment)
+      : ownSession_(ownSession), extraEnvironment_(std::move(extraEnvironment)) {}
 
   bool interactiveSessionExists() override {
     if (ownSession_) return true;
@@ -91,17 +109,19 @@ class Win32SessionLauncher final : public SessionLauncher {
     wchar_t desktop[] = L"winsta0\\default";
     PROCESS_INFORMATION info{};
     BOOL started = FALSE;
+    std::wstring block = environmentBlock(extraEnvironment_);
+    const DWORD flags = NORMAL_PRIORITY_CLASS | (block.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT);
+    void* environment = block.empty() ? nullptr : block.data();
     if (ownSession_) {
-      started = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                                 nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+      started = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, flags, environment,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &info);
     } else {
       const win32::UniqueHandle token = sessionToken();
       if (!token) return nullptr;
       // The student's visible desktop, not the service's hidden one.
       startup.lpDesktop = desktop;
-      started = ::CreateProcessAsUserW(token.get(), application.c_str(), line.data(), nullptr, nullptr, FALSE,
-                                       NORMAL_PRIORITY_CLASS, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                                       &startup, &info);
+      started = ::CreateProcessAsUserW(token.get(), application.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
+                                       environment, folder.empty() ? nullptr : folder.c_str(), &startup, &info);
     }
     if (!started) return nullptr;
     ::CloseHandle(info.hThread);
@@ -112,12 +132,13 @@ class Win32SessionLauncher final : public SessionLauncher {
 
  private:
   bool ownSession_;
+  std::vector<std::string> extraEnvironment_;
 };
 
 }  // namespace
 
 std::unique_ptr<SessionLauncher> createSessionLauncher(const SessionOptions& options) {
-  return std::make_unique<Win32SessionLauncher>(options.useOwnSession);
+  return std::make_unique<Win32SessionLauncher>(options.useOwnSession, options.helperEnvironment);
 }
 
 }  // namespace saalwacht::platform
