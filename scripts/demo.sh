@@ -44,19 +44,20 @@ echo "demo: this PC would power off now" >&2
 STANDIN
 chmod +x "$WORK/poweroff"
 
-start_xvfb() {  # WIDTHxHEIGHT -> prints the display number
+start_xvfb() {  # WIDTHxHEIGHT -> sets XVFB_DISPLAY to ":N"
   local fd number
   exec {fd}<> <(:)
   Xvfb -displayfd "$fd" -screen 0 "$1x24" -nolisten tcp -noreset >>"$WORK/xvfb.log" 2>&1 &
   PIDS+=($!)
   read -r -t 10 -u "$fd" number
   exec {fd}>&-
-  echo "$number"
+  XVFB_DISPLAY=":$number"
 }
 
 for i in "${!NAMES[@]}"; do
   name=${NAMES[$i]}
-  number=$(start_xvfb 1024x768)
+  start_xvfb 1024x768
+  number=${XVFB_DISPLAY#:}
   DISPLAYS+=(":$number")
   # The name stands at the top, where message windows never cover it.
   convert -size 1024x768 xc:"${COLOURS[$i]}" -font DejaVu-Sans-Bold -fill white -pointsize 56 \
@@ -103,7 +104,8 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   exit 0
 fi
 
-TEACHER=":$(start_xvfb 1024x720)"
+start_xvfb 1024x720
+TEACHER=$XVFB_DISPLAY
 SAALWACHT_HOME="$HOME_DIR" DISPLAY="$TEACHER" XDG_RUNTIME_DIR="$WORK" "$BIN/saalwacht" >"$WORK/console.log" 2>&1 &
 CONSOLE_PID=$!
 export DISPLAY=$TEACHER

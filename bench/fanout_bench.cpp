@@ -1,0 +1,190 @@
+// "Alle dunkelschalten" fanned out to a full room, on this machine:
+//  - time from the click to all 48 services (127.0.0.2 to 127.0.0.49) having
+//    handled "10" (their blank flag file reads "1"), median of 10 runs;
+// baseline: opening 48 loopback connections to the same services at once,
+// measured in the same run. The services run without a display, so no
+// helper window is started and the figure is the command path alone.
+// Run: build/bin/fanout_bench
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "console/console.h"
+#include "console/message_display.h"
+#include "platform/echo.h"
+#include "platform/launcher.h"
+#include "platform/processes.h"
+#include "platform/system.h"
+#include "student_pc.h"
+#include "temp_dir.h"
+
+using namespace saalwacht;
+using namespace std::chrono;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSeats = 48;
+
+struct AllAnswer : platform::EchoTest {
+  int averageRoundTripMs(const std::string&) override { return 0; }
+  std::string missingPermission() override { return {}; }
+};
+
+struct Silent : console::MessageDisplay {
+  void show(QWidget*, const QString&, const QString& text, Kind) override {
+    std::fprintf(stderr, "console says: %s\n", text.toStdString().c_str());
+  }
+  QString askSaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
+  bool choosePrinter(QWidget*, QPrinter&) override { return false; }
+};
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+template <typename Condition>
+bool spinEvents(Condition condition, milliseconds limit) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > limit.count()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+// Opens one connection to each address at once and waits until all are up.
+double connectAllMs(const std::vector<std::string>& addresses) {
+  const auto begin = steady_clock::now();
+  std::vector<pollfd> fds;
+  for (const auto& address : addresses) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(4000);
+    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    fds.push_back({fd, POLLOUT, 0});
+  }
+  std::size_t done = 0;
+  std::vector<bool> up(fds.size());
+  while (done < fds.size()) {
+    ::poll(fds.data(), fds.size(), 1000);
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (!up[i] && (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))) {
+        up[i] = true;
+        ++done;
+        fds[i].events = 0;
+      }
+    }
+  }
+  const double ms = duration<double, std::milli>(steady_clock::now() - begin).count();
+  for (auto& p : fds) ::close(p.fd);
+  return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+
+  std::vector<std::unique_ptr<testing::StudentPc>> pcs;
+  std::vector<std::string> addresses;
+  for (int i = 0; i < kSeats; ++i) {
+    addresses.push_back("127.0.0." + std::to_string(2 + i));
+    pcs.push_back(std::make_unique<testing::StudentPc>(addresses.back(), ""));
+    if (!pcs.back()->start()) {
+      std::fprintf(stderr, "fanout_bench: kursdienst did not come up on %s\n", addresses.back().c_str());
+      return 1;
+    }
+  }
+
+  testing::TempDir home("fanout_bench");
+  {
+    std::ofstream ini(home.path() / "saalwacht.ini");
+    ini << "[Raum]\n";
+    for (int i = 0; i < kSeats; ++i) ini << "rechnername" << i + 1 << "=" << addresses[i] << "\n";
+  }
+  std::string error;
+  fs::copy_file(testing::binDir() / "saalwacht.bmp", home.path() / "saalwacht.bmp");
+  console::writeRemotePassword(home.path() / "saalwacht.bmp", "bench123", error);
+
+  auto launcher = platform::createProgramLauncher();
+  auto processes = platform::createProcessControl();
+  AllAnswer echo;
+  Silent messages;
+  console::Console teacher({testing::binDir() / "saalwacht", testing::binDir(), home.path()},
+                           {*launcher, *processes, echo, messages});
+  if (auto failed = teacher.start()) {
+    std::fprintf(stderr, "fanout_bench: %s\n", failed->toStdString().c_str());
+    return 1;
+  }
+  spinEvents([&] {
+    for (int seat = 1; seat <= kSeats; ++seat) {
+      if (!teacher.mainWindow().seatButton(seat)->isEnabled()) return false;
+    }
+    return true;
+  }, seconds(30));
+  teacher.monitor().stop();  // the seat walk would only add noise
+
+  auto flagsRead = [&](char value) {
+    for (auto& pc : pcs) {
+      if (platform::readFile(pc->flagFile()).value_or("") != std::string(1, value)) return false;
+    }
+    return true;
+  };
+
+  std::vector<double> fanout, delivered, baseline;
+  for (int run = 0; run < 11; ++run) {
+    teacher.resetAll();
+    if (!spinEvents([&] { return flagsRead('0') && teacher.commandClient().outstanding() == 0; }, seconds(20))) {
+      std::fprintf(stderr, "fanout_bench: reset did not reach every service\n");
+      return 1;
+    }
+    const double connectMs = connectAllMs(addresses);
+    std::this_thread::sleep_for(milliseconds(200));  // the services drop the probe connections
+
+    // The flags are watched from another thread, so the console's loop runs freely.
+    std::atomic<bool> allBlank{false};
+    const auto begin = steady_clock::now();
+    std::atomic<long long> doneNs{0};
+    std::thread watcher([&] {
+      while (!flagsRead('1')) std::this_thread::sleep_for(microseconds(200));
+      doneNs = duration_cast<nanoseconds>(steady_clock::now() - begin).count();
+      allBlank = true;
+    });
+    teacher.blankAll();
+    spinEvents([&] { return teacher.commandClient().outstanding() == 0; }, seconds(20));
+    const double deliveredMs = duration<double, std::milli>(steady_clock::now() - begin).count();
+    spinEvents([&] { return allBlank.load(); }, seconds(20));
+    watcher.join();
+    if (run == 0) continue;  // warm-up
+    delivered.push_back(deliveredMs);
+    fanout.push_back(doneNs / 1e6);
+    baseline.push_back(connectMs);
+  }
+  teacher.resetAll();
+  spinEvents([&] { return teacher.commandClient().outstanding() == 0; }, seconds(20));
+
+  const double f = median(fanout), b = median(baseline);
+  std::printf("\"Alle dunkelschalten\" to 48 services having handled \"10\": median %.1f ms over 10 runs\n", f);
+  std::printf("  of which the console had sent all 48 \"10\" and closed:        median %.1f ms\n", median(delivered));
+  std::printf("baseline, 48 loopback connections opened at once:            median %.1f ms   ratio %.1f\n", b, f / b);
+  return 0;
+}
