@@ -24,6 +24,9 @@ using saalwacht::testing::TempDir;
 
 std::string slurp(const fs::path& p) { return platform::readFile(p).value_or("<missing>"); }
 
+// A helper's file name as the service uses it on this platform.
+std::string exe(std::string_view name) { return std::string(name) + std::string(platform::kExecutableSuffix); }
+
 class FakeProcesses : public platform::ProcessControl {
  public:
   int count(std::string_view name) override { return running[std::string(name)]; }
@@ -99,7 +102,7 @@ class StudentServiceTest : public ::testing::Test {
  protected:
   StudentServiceTest() {
     launcher.onLaunch = [this](const fs::path& program, const std::vector<std::string>& args) {
-      if (program.filename() == "swscr" && screenshotOutput) {
+      if (program.filename() == exe("swscr") && screenshotOutput) {
         EXPECT_EQ(args, std::vector<std::string>{"/spool/screenshot.jpg"});
         spool.written = screenshotOutput;
       }
@@ -143,27 +146,27 @@ class StudentServiceTest : public ::testing::Test {
 
 TEST_F(StudentServiceTest, BlankStartsTheHelperOnceAndRecordsOn) {
   EXPECT_EQ(send({CommandCode::Blank, ""}), nullptr);
-  EXPECT_EQ(launchesOf("swdkl"), 1);
+  EXPECT_EQ(launchesOf(exe("swdkl")), 1);
   EXPECT_EQ(slurp(flagFile()), "1");
   EXPECT_TRUE(service().blanking().blankFlag());
 
   // Already running: nothing is started and the file is not touched.
-  processes.running["swdkl"] = 1;
+  processes.running[exe("swdkl")] = 1;
   fs::remove(flagFile());
   send({CommandCode::Blank, ""});
-  EXPECT_EQ(launchesOf("swdkl"), 1);
+  EXPECT_EQ(launchesOf(exe("swdkl")), 1);
   EXPECT_FALSE(fs::exists(flagFile()));
 }
 
 TEST_F(StudentServiceTest, ResetAlwaysRecordsOff) {
   send({CommandCode::Reset, ""});  // no helper runs
   EXPECT_EQ(slurp(flagFile()), "0");
-  EXPECT_EQ(processes.terminated, std::vector<std::string>{"swdkl"});
+  EXPECT_EQ(processes.terminated, std::vector<std::string>{exe("swdkl")});
 
-  processes.running["swdkl"] = 1;
+  processes.running[exe("swdkl")] = 1;
   send({CommandCode::Blank, ""});
   send({CommandCode::Reset, ""});
-  EXPECT_EQ(processes.running["swdkl"], 0);
+  EXPECT_EQ(processes.running[exe("swdkl")], 0);
   EXPECT_EQ(slurp(flagFile()), "0");
   EXPECT_FALSE(service().blanking().blankFlag());
 }
@@ -209,12 +212,12 @@ TEST_F(StudentServiceTest, SupervisionFollowsTheFlagFile) {
 }
 
 TEST_F(StudentServiceTest, AMissingHelperIsRetriedByEveryCheck) {
-  launcher.missing.insert("swdkl");
+  launcher.missing.insert(exe("swdkl"));
   send({CommandCode::Blank, ""});
   EXPECT_EQ(slurp(flagFile()), "1");
   service().onTimer();
   service().onTimer();
-  EXPECT_EQ(launchesOf("swdkl"), 3);
+  EXPECT_EQ(launchesOf(exe("swdkl")), 3);
 }
 
 TEST_F(StudentServiceTest, MessageReachesTheHelperAsOneUnchangedArgument) {
@@ -222,7 +225,7 @@ TEST_F(StudentServiceTest, MessageReachesTheHelperAsOneUnchangedArgument) {
   const std::string wire = "Gr\xfc\xdf" "e \x84" "Test\x93 \"zitiert\"\r\nZeile 2";
   send({CommandCode::Message, wire});
   ASSERT_EQ(launcher.launches.size(), 1u);
-  EXPECT_EQ(launcher.launches[0].program, "swmsg");
+  EXPECT_EQ(launcher.launches[0].program, exe("swmsg"));
   EXPECT_EQ(launcher.launches[0].args, std::vector<std::string>{"Grüße „Test“ \"zitiert\"\r\nZeile 2"});
 
   send({CommandCode::Message, std::string("a\0b", 3)});
@@ -237,7 +240,7 @@ TEST_F(StudentServiceTest, MessageReachesTheHelperAsOneUnchangedArgument) {
 TEST_F(StudentServiceTest, ShutdownNotifiesAndPowersOffOnceAfterTheDelay) {
   send({CommandCode::Shutdown, ""});
   send({CommandCode::Shutdown, ""});
-  EXPECT_EQ(launchesOf("swsdmsg"), 2);
+  EXPECT_EQ(launchesOf(exe("swsdmsg")), 2);
   ASSERT_EQ(scheduled.size(), 1u);
   EXPECT_EQ(scheduled[0].first, kShutdownDelay);
   EXPECT_EQ(power.powerOffs, 0);
