@@ -49,6 +49,7 @@ struct Silent : console::MessageDisplay {
     std::fprintf(stderr, "console says: %s\n", text.toStdString().c_str());
   }
   QString askSaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
+  QString askOpenFileName(QWidget*, const QString&) override { return {}; }
   bool choosePrinter(QWidget*, QPrinter&) override { return false; }
 };
 

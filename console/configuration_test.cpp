@@ -218,6 +218,24 @@ TEST(SeatPlan, StatesWalkAndLookup) {
   EXPECT_EQ(lookupSeat(names, "PC03"), std::nullopt);
 }
 
+TEST(SeatPlan, DraggingMovesInStepsOfEightWithinTheRoomPlan) {
+  const struct {
+    int position, mouse, grab, extent, expected;
+  } cases[] = {
+      {100, 17, 10, 990, 100},   // 7 pixels: no move
+      {100, 18, 10, 990, 108},   // 8 pixels: one step
+      {100, 1, 10, 990, 92},     // -9 pixels: one step back
+      {100, 40, 10, 990, 124},   // 30 pixels: three steps
+      {20, 0, 30, 990, 16},      // the far left stops at 16
+      {880, 90, 10, 990, 901},   // the far right at 990 - 89
+      {500, 60, 20, 620, 531},   // the bottom at 620 - 89
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(draggedPosition(c.position, c.mouse, c.grab, c.extent), c.expected)
+        << c.position << " " << c.mouse << " " << c.grab;
+  }
+}
+
 TEST(WindowGeometry, RoomPlanGrowsByExactlyTheWindowsGrowth) {
   const struct {
     Size client;

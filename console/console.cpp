@@ -62,6 +62,7 @@ Console::Console(ConsolePaths paths, ConsoleServices services)
   screenshot_ = std::make_unique<ScreenshotWindow>();
   wireMenus();
   wireActions();
+  wireEditing();
 }
 
 Console::~Console() = default;
@@ -235,7 +236,12 @@ std::optional<QString> Console::start() {
     applyRoomPlan(config_.room);
   }
 
-  if (firstShow_) main_->setWindowTitle(q(config_.windowTitle));
+  if (firstShow_) {
+    if (!viewers_[0]) createThumbnails();
+    main_->setWindowTitle(q(config_.windowTitle));
+    thumbnails_ = config_.settings.thumbnails;
+    if (config_.settings.internetButton) checkInternetButtons();
+  }
   startMonitoring();
 
   if (security_->remotePassword() == QStringLiteral("0")) security_->exec();

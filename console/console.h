@@ -5,6 +5,8 @@
 // services; tests hand in fakes. Window thread only.
 
 #include <QObject>
+#include <QPoint>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <QString>
@@ -19,6 +21,7 @@
 #include "console/main_window.h"
 #include "console/picture_store.h"
 #include "console/reachability_monitor.h"
+#include "console/thumbnail_viewer.h"
 
 namespace saalwacht::platform {
 class EchoTest;
@@ -84,6 +87,25 @@ class Console : public QObject {
   void cancelScreenshot();    // "Abbrechen" of the screenshot window
   void saveScreenshot();      // "Speichern + Schließen"
   void printScreenshot();     // "Drucken + Schließen"
+
+  // Room plan editing.
+  void beginEditing();         // menu "Raumplan"
+  void addSeat();              // "Neuer Rechner"
+  void savePlan();             // "Speichern"
+  void cancelEditing();        // "Abbrechen"
+  void deleteSeat(int seat);   // edit menu "Rechner löschen"
+  void nameSeat(int seat);     // edit menu "Rechnername eintragen" / "ändern"
+  bool editing() const;
+  // Settings dialog "OK".
+  void applySettingsDialog();
+  // Internet buttons.
+  void releaseInternet();
+  void lockInternet();
+  void checkInternetButtons();
+  // Thumbnails on or off (menu "Ansicht").
+  void showThumbnails();
+  void hideThumbnails();
+  bool thumbnailsShown() const { return thumbnails_; }
 
   bool actionLocked() const { return actionLocked_; }
   bool serverMarked() const { return serverMarked_; }
@@ -158,6 +180,14 @@ class Console : public QObject {
   void onScreenshot(int seat, const QByteArray& jpeg);
   void onScreenshotCancelled(int seat);
   void wireActions();
+  void wireEditing();
+  void createThumbnails();
+  void connectThumbnail(int seat, const QString& name);
+  void disconnectThumbnail(int seat);
+  void setViewerVisible(int seat, bool visible);
+  void makeSizeSuggestion();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  QString internetProcessName() const;
   QString storePassword(const QString& password);
   QWidget* windowNamed(std::string_view name) const;
 
@@ -202,6 +232,15 @@ class Console : public QObject {
   bool screenshotWaiting_ = false;
   bool screenshotCancelled_ = false;
   QByteArray screenshotBytes_;
+
+  bool dragging_ = false;
+  QPoint grab_;
+  bool zoomTouched_ = false;
+  QTimer* internetTimer_ = nullptr;
+  std::array<ThumbnailViewer*, kSeatCount> viewers_{};
+
+ public:
+  ThumbnailViewer* viewer(int seat) const { return viewers_.at(seat - 1); }
 };
 
 }  // namespace saalwacht::console

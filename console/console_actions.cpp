@@ -42,6 +42,15 @@ void Console::wireActions() {
     // Replaces the plain popup of wireMenus(): the seat menu knows its seat.
     disconnect(w.seatButton(seat), &QWidget::customContextMenuRequested, this, nullptr);
     connect(w.seatButton(seat), &QWidget::customContextMenuRequested, this, [this, seat](const QPoint& at) {
+      if (editing()) {
+        // The edit menu offers what fits the seat's name.
+        popupSeat_ = seat;
+        const bool named = !nameOf(seat).isEmpty();
+        main_->action("Rechneraktivieren1")->setEnabled(!named);
+        main_->action("Rechnernamenaendern1")->setEnabled(named);
+        main_->editMenu()->popup(main_->seatButton(seat)->mapToGlobal(at));
+        return;
+      }
       // While the lock is engaged the seat menu does not open.
       if (actionLocked_) return;
       popupSeat_ = seat;
@@ -162,12 +171,15 @@ void Console::runAction(int seat, int action, bool) {
       if (state(seat) == SeatState::Teacher) {
         serverStop();
         for (int i = 1; i <= kSeatCount; ++i) {
-          if (state(i) == SeatState::Teacher) setState(i, SeatState::Normal);
+          if (state(i) != SeatState::Teacher) continue;
+          setState(i, SeatState::Normal);
+          if (seatEnabled(i) && thumbnails_) connectThumbnail(i, nameOf(i));
         }
       } else if (state(seat) == SeatState::Normal) {
         main_->findChild<QWidget*>(QStringLiteral("lehrer_an_alle_button"))->setEnabled(false);
         main_->findChild<QWidget*>(QStringLiteral("alle_dunkelschalten_button"))->setEnabled(false);
         setState(seat, SeatState::Teacher);
+        disconnectThumbnail(seat);
         if (!serverMarked_) serverStart();
         teacherScreenCommand(name);
       }
@@ -179,10 +191,12 @@ void Console::runAction(int seat, int action, bool) {
       }
       if (state(seat) == SeatState::Dark) {
         setState(seat, SeatState::Normal);
+        if (thumbnails_) connectThumbnail(linkSeat, name);
         send(linkSeat, name, CommandKind::Reset);
       } else if (state(seat) == SeatState::Normal) {
         main_->findChild<QWidget*>(QStringLiteral("lehrer_an_alle_button"))->setEnabled(false);
         setState(seat, SeatState::Dark);
+        disconnectThumbnail(linkSeat);
         send(linkSeat, name, CommandKind::Blank);
       }
       break;
@@ -314,6 +328,7 @@ void Console::studentScreenToAll(int source) {
   for (int seat = 1; seat <= kSeatCount; ++seat) {
     if (!seatEnabled(seat)) continue;
     const QString name = nameOf(seat);
+    disconnectThumbnail(seat);
     // Without a server there is nothing to hand over; the seats stay as they are.
     if (!serverMarked_ && serverUp) serverUp = serverStart();
     if (!serverUp) break;
@@ -332,7 +347,10 @@ void Console::studentScreenToAll(int source) {
 void Console::resetAll() {
   serverStop();
   for (int seat = 1; seat <= kSeatCount; ++seat) {
-    if (seatEnabled(seat)) send(seat, nameOf(seat), CommandKind::Reset);
+    if (seatEnabled(seat)) {
+      if (state(seat) == SeatState::Dark && thumbnails_) setViewerVisible(seat, true);
+      send(seat, nameOf(seat), CommandKind::Reset);
+    }
     setState(seat, SeatState::Normal);
   }
   releaseLock();
@@ -342,6 +360,7 @@ void Console::blankAll() {
   engageLock();
   for (int seat = 1; seat <= kSeatCount; ++seat) {
     setState(seat, SeatState::Dark);
+    setViewerVisible(seat, false);
     if (seatEnabled(seat)) send(seat, nameOf(seat), CommandKind::Blank);
   }
 }
@@ -355,6 +374,7 @@ void Console::teacherToAll() {
   bool serverUp = true;
   for (int seat = 1; seat <= kSeatCount; ++seat) {
     if (!seatEnabled(seat)) continue;
+    disconnectThumbnail(seat);
     if (!serverMarked_ && serverUp) serverUp = serverStart();
     if (!serverUp) break;
     teacherScreenCommand(nameOf(seat));
@@ -549,8 +569,14 @@ void Console::seatUpdate(const QString& name, bool reachable) {
     }
     if (!monitoring_ || closing_) return;
     button->setEnabled(true);
+    if (state(seat) == SeatState::Normal && thumbnails_) {
+      connectThumbnail(seat, currentComputerName_);
+    } else if (viewers_[seat - 1] && viewers_[seat - 1]->connectionUp() && !thumbnails_) {
+      disconnectThumbnail(seat);
+    }
   } else {
     button->setEnabled(false);
+    disconnectThumbnail(seat);
   }
   seatCursor_ = seatCursor_ == kSeatCount ? 1 : seatCursor_ + 1;
   const auto next = findNamedSeat(seatNames(), seatCursor_);
@@ -577,12 +603,15 @@ void Console::requestClose() {
   exitWait_->raise();
   monitoring_ = false;
   monitor_.stop();
+  if (internetTimer_) internetTimer_->stop();
   thumbnails_ = false;
+  lockInternet();
   serverStop();
   for (int seat = 1; seat <= kSeatCount; ++seat) {
     if (!seatEnabled(seat)) continue;
     setState(seat, SeatState::Normal);
     send(seat, nameOf(seat), CommandKind::Reset);
+    disconnectThumbnail(seat);
   }
   // Every reset is delivered or has failed before the console goes, so no
   // student PC stays blanked; a PC that does not answer costs at most 15 s.

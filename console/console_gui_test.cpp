@@ -47,6 +47,7 @@ struct RecordingMessages : MessageDisplay {
     proposedFile = proposed;
     return saveAs;
   }
+  QString askOpenFileName(QWidget*, const QString&) override { return openFile; }
   bool choosePrinter(QWidget*, QPrinter& printer) override {
     if (printTo.isEmpty()) return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -54,7 +55,7 @@ struct RecordingMessages : MessageDisplay {
     return true;
   }
   std::vector<Shown> shown;
-  QString saveAs, proposedFile, printTo;
+  QString saveAs, proposedFile, printTo, openFile;
 };
 
 // Echo answers by name, at once.

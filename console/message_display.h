@@ -18,6 +18,8 @@ class MessageDisplay {
   virtual void show(QWidget* parent, const QString& caption, const QString& text, Kind kind) = 0;
   // The file to save to, proposing `proposed`; empty when the teacher cancels.
   virtual QString askSaveFileName(QWidget* parent, const QString& proposed, const QString& filter) = 0;
+  // An existing file to open; empty when the teacher cancels.
+  virtual QString askOpenFileName(QWidget* parent, const QString& filter) = 0;
   // Lets the teacher choose and set up the printer; false when cancelled.
   virtual bool choosePrinter(QWidget* parent, QPrinter& printer) = 0;
 };
@@ -26,6 +28,7 @@ class MessageBoxDisplay : public MessageDisplay {
  public:
   void show(QWidget* parent, const QString& caption, const QString& text, Kind kind) override;
   QString askSaveFileName(QWidget* parent, const QString& proposed, const QString& filter) override;
+  QString askOpenFileName(QWidget* parent, const QString& filter) override;
   bool choosePrinter(QWidget* parent, QPrinter& printer) override;
 };
 

@@ -42,4 +42,12 @@ std::optional<int> lookupSeat(const SeatNames& names, std::string_view name) {
   return std::nullopt;
 }
 
+int draggedPosition(int panelPosition, int mouse, int grab, int extent) {
+  // Integer division truncates toward zero, so -9 moves by -8 and 7 not at all.
+  const int moved = panelPosition + ((mouse - grab) / 8) * 8;
+  if (moved < 16) return 16;
+  if (moved > extent - 89) return extent - 89;
+  return moved;
+}
+
 }  // namespace saalwacht::console

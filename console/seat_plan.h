@@ -46,4 +46,12 @@ std::optional<int> findNamedSeat(const SeatNames& names, int cursor);
 // The lowest-numbered seat whose name equals `name` exactly.
 std::optional<int> lookupSeat(const SeatNames& names, std::string_view name);
 
+// Dragging a seat: its panel moves by the whole multiples of 8 pixels that
+// the mouse has gone past the grab point, and stays between 16 and
+// `extent` - 89 (extent: the room plan's width or height).
+int draggedPosition(int panelPosition, int mouse, int grab, int extent);
+
+// The place of a seat added while editing.
+inline constexpr SeatPosition kNewSeatPosition{320, 10};
+
 }  // namespace saalwacht::console

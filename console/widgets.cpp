@@ -24,6 +24,14 @@ QString MessageBoxDisplay::askSaveFileName(QWidget* parent, const QString& propo
   return QFileDialog::getSaveFileName(parent, QString(), proposed, filter);
 }
 
+QString MessageBoxDisplay::askOpenFileName(QWidget* parent, const QString& filter) {
+  QFileDialog dialog(parent, QString(), QString(), filter);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::ReadOnly, false);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
 bool MessageBoxDisplay::choosePrinter(QWidget* parent, QPrinter& printer) {
   QPrintDialog dialog(&printer, parent);
   return dialog.exec() == QDialog::Accepted;

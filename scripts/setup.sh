@@ -6,9 +6,9 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   cmake ninja-build g++ ccache pkg-config
-  qt6-base-dev qt6-qpa-plugins libxcb1-dev libasio-dev libturbojpeg0-dev libsystemd-dev libx11-dev libxext-dev
+  qt6-base-dev qt6-qpa-plugins libxcb1-dev libasio-dev libturbojpeg0-dev libsystemd-dev libx11-dev libxext-dev libvncserver-dev
   libgtest-dev libgmock-dev
-  xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick fonts-dejavu-core fontconfig
+  xvfb xauth xdotool x11-utils x11-xserver-utils x11vnc imagemagick fonts-dejavu-core fontconfig iproute2
 )
 
 missing=()

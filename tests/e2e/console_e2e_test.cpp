@@ -45,13 +45,14 @@ struct RecordingMessages : MessageDisplay {
     proposedFile = proposed;
     return saveAs;
   }
+  QString askOpenFileName(QWidget*, const QString&) override { return openFile; }
   bool choosePrinter(QWidget*, QPrinter& printer) override {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(printTo);
     return !printTo.isEmpty();
   }
   std::vector<QString> shown;
-  QString saveAs, proposedFile, printTo;
+  QString saveAs, proposedFile, printTo, openFile;
 };
 
 // The student PCs answer when the test says so.
@@ -133,7 +134,7 @@ class ConsoleEndToEnd : public ::testing::Test {
     // Every answering seat is enabled once the walk has visited it.
     ASSERT_TRUE(within(10s, [&] {
       for (std::size_t i = 0; i < seats.size(); ++i) {
-        if (seatButton(static_cast<int>(i) + 1)->isEnabled() != echo_.answering.count(seats[i]) > 0) return false;
+        if (seatButton(static_cast<int>(i) + 1)->isEnabled() != (echo_.answering.count(seats[i]) > 0)) return false;
       }
       return true;
     }));
