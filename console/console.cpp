@@ -236,7 +236,8 @@ std::optional<QString> Console::start() {
     applyRoomPlan(config_.room);
   }
 
-  if (firstShow_) {
+  // Once per run: a room plan reload keeps the title and the rest.
+  if (firstShow_ && !planReload_) {
     if (!viewers_[0]) createThumbnails();
     main_->setWindowTitle(q(config_.windowTitle));
     thumbnails_ = config_.settings.thumbnails;

@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QThread>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <csignal>
 #include <sys/wait.h>
 #include <QToolButton>
@@ -18,6 +19,7 @@
 
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <map>
 #include <condition_variable>
 #include <mutex>
@@ -26,12 +28,14 @@
 #include "console/console.h"
 #include "console/message_display.h"
 #include "console/pictures.h"
+#include "console/thumbnail_viewer.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"
 #include "platform/processes.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
 #include "temp_dir.h"
+#include "vnc_test_server.h"
 
 namespace saalwacht::console {
 namespace {
@@ -522,6 +526,278 @@ TEST(ReachabilityMonitor, AResultFromBeforeAStopIsDropped) {
   }
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0], "neu");
+}
+
+TEST(Thumbnails, SizeFollowsTheZoom) {
+  const struct {
+    int zoom;
+    QSize size;
+  } cases[] = {{7, {72, 52}}, {8, {82, 59}}, {14, {144, 104}}, {21, {216, 156}}, {28, {288, 208}}, {35, {360, 260}}};
+  for (const auto& c : cases) EXPECT_EQ(thumbnailSize(c.zoom), c.size) << c.zoom;
+}
+
+// Waits, with the event loop running, until `done` or about `ms` passed.
+template <typename Done>
+bool spin(int ms, Done done) {
+  for (int i = 0; i < ms / 10 && !done(); ++i) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+  return done();
+}
+
+TEST(Thumbnails, ShowTheScaledScreenWithTheRightPassword) {
+  testing::VncTestServer server("127.0.4.1", 5911, 640, 480, "geheim");
+  ASSERT_TRUE(server.running());
+  for (const bool serverScaling : {true, false}) {
+    SCOPED_TRACE(serverScaling);
+    QWidget parent;
+    ThumbnailViewer viewer(1, &parent);
+    viewer.resize(144, 104);
+    viewer.setServerSideScaling(serverScaling);
+    std::optional<bool> ended;
+    QObject::connect(&viewer, &ThumbnailViewer::ended, [&](bool auth) { ended = auth; });
+    viewer.connectTo("127.0.4.1", 5911, "geheim");
+    EXPECT_TRUE(viewer.connectionUp());
+    ASSERT_TRUE(spin(10000, [&] { return !viewer.frame().isNull(); }));
+    const QImage frame = viewer.frame();
+    EXPECT_EQ(frame.size(), QSize(144, 104));
+    // 4:3 in 144 x 104: the picture is 138 wide, centred; red left, blue right.
+    const QColor left = frame.pixelColor(30, 52), right = frame.pixelColor(114, 52);
+    EXPECT_GT(left.red(), 180) << left.name().toStdString();
+    EXPECT_LT(left.blue(), 80) << left.name().toStdString();
+    EXPECT_GT(right.blue(), 180) << right.name().toStdString();
+    EXPECT_LT(right.red(), 80) << right.name().toStdString();
+    viewer.disconnectFromServer();
+    ASSERT_TRUE(spin(5000, [&] { return ended.has_value(); }));
+    EXPECT_FALSE(*ended);
+    EXPECT_FALSE(viewer.connectionUp());
+  }
+}
+
+TEST(Thumbnails, AWrongPasswordAndARefusedConnectionEndTheViewer) {
+  testing::VncTestServer server("127.0.4.2", 5912, 320, 240, "richtig");
+  ASSERT_TRUE(server.running());
+  const struct {
+    const char* host;
+    const char* password;
+    bool authFailed;
+  } cases[] = {{"127.0.4.2", "falsch", true}, {"127.0.4.3", "richtig", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    QWidget parent;
+    ThumbnailViewer viewer(2, &parent);
+    viewer.resize(72, 52);
+    std::optional<bool> ended;
+    QObject::connect(&viewer, &ThumbnailViewer::ended, [&](bool auth) { ended = auth; });
+    viewer.connectTo(c.host, 5912, c.password);
+    // "connect" is drawn while it tries.
+    EXPECT_TRUE(viewer.grab().toImage().pixelColor(0, 0).isValid());
+    ASSERT_TRUE(spin(15000, [&] { return ended.has_value(); }));
+    EXPECT_EQ(*ended, c.authFailed);
+    EXPECT_TRUE(viewer.frame().isNull());
+  }
+}
+
+TEST_F(ConsoleTest, TheSeatWalkConnectsThumbnailsAndHidesThoseThatEnd) {
+  testing::VncTestServer good("127.0.4.11", 5913, 640, 480, "geheim");
+  testing::VncTestServer other("127.0.4.12", 5913, 640, 480, "anderes");
+  ASSERT_TRUE(good.running() && other.running());
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.4.11\nrechnername2=127.0.4.12\n[Befehle]\nSchuelermonitor_holen_port=5913\n"
+           "[Einstellungen]\nGroesse_der_Miniaturbilder=14\n");
+  echo_.answering = {"127.0.4.11", "127.0.4.12"};
+  auto& c = started();
+  ThumbnailViewer* first = c.viewer(1);
+  ThumbnailViewer* second = c.viewer(2);
+  EXPECT_EQ(first->objectName(), "ViewerX1");
+  ASSERT_TRUE(spin(10000, [&] { return !first->frame().isNull(); }));
+  EXPECT_TRUE(first->isVisibleTo(&c.mainWindow()));
+  EXPECT_EQ(first->size(), QSize(144, 104));
+  EXPECT_EQ(first->pos(), QPoint(0, 20));
+  // The seat grows with its miniature.
+  EXPECT_EQ(c.mainWindow().seatPanel(1)->size(), QSize(144, 124));
+  // The refused password hides the miniature again.
+  ASSERT_TRUE(spin(10000, [&] { return !second->connectionUp() && !second->isVisibleTo(&c.mainWindow()); }));
+
+  // Hidden through the menu: every viewer ends and hides.
+  c.mainWindow().action("Miniaturbilderausblenden1")->trigger();
+  EXPECT_FALSE(c.thumbnailsShown());
+  EXPECT_TRUE(c.mainWindow().action("Miniaturbildereinblenden1")->isVisible());
+  ASSERT_TRUE(spin(5000, [&] { return !first->connectionUp() && !first->isVisibleTo(&c.mainWindow()); }));
+  c.monitor().stop();
+}
+
+TEST_F(ConsoleTest, RoomPlanEditingAddRenameDeleteSaveAndCancel) {
+  writeStore("geheim");
+  std::string ini = "; eigene Zeile\n[Raum]\n";
+  for (int seat = 1; seat <= 10; ++seat) ini += "rechnername" + std::to_string(seat) + "=pc" + std::to_string(seat) + "\n";
+  ini += "[Language]\nHead=Mein Titel\n";
+  writeIni(ini);
+  auto& c = started();
+  auto& w = c.mainWindow();
+  c.mainWindow().seatButton(2)->setState(SeatState::Dark);
+
+  w.action("Raumplan_bearbeiten")->trigger();
+  EXPECT_TRUE(c.editing());
+  EXPECT_FALSE(c.monitoring());
+  EXPECT_TRUE(w.grid()->isVisibleTo(&w));
+  EXPECT_TRUE(w.seatButton(1)->isEnabled());  // every seat in the plan can be dragged
+  EXPECT_FALSE(w.seatButton(11)->isEnabled());
+
+  // A seat click drags instead of acting.
+  QTest::mousePress(w.seatButton(1), Qt::LeftButton, {}, QPoint(10, 10));
+  QTest::mouseMove(w.seatButton(1), QPoint(27, 1));
+  QTest::mouseRelease(w.seatButton(1), Qt::LeftButton, {}, QPoint(27, 1));
+  EXPECT_EQ(w.seatPanel(1)->pos(), QPoint(12 + 16, 456 - 8));
+  EXPECT_TRUE(launcher_.opened.empty());
+
+  c.addSeat();
+  EXPECT_TRUE(w.seatPanel(11)->isVisibleTo(&w));
+  EXPECT_EQ(w.seatPanel(11)->pos(), QPoint(320, 10));
+  EXPECT_TRUE(c.seatNameDialog().isVisible());
+  EXPECT_EQ(c.seatNameDialog().nameField()->text(), "");
+  c.seatNameDialog().nameField()->setText("neu-pc");
+  c.seatNameDialog().findChild<QPushButton*>("Button1")->click();
+  EXPECT_EQ(w.seatButton(11)->computerName(), "neu-pc");
+
+  // The dialog opened for seat 5, then the menu on seat 9: "OK" renames seat 9.
+  emit w.seatButton(5)->customContextMenuRequested(QPoint(5, 5));
+  w.action("Rechnernamenaendern1")->trigger();
+  EXPECT_EQ(c.seatNameDialog().nameField()->text(), "pc5");
+  emit w.seatButton(9)->customContextMenuRequested(QPoint(5, 5));
+  EXPECT_FALSE(w.action("Rechneraktivieren1")->isEnabled());
+  EXPECT_TRUE(w.action("Rechnernamenaendern1")->isEnabled());
+  c.seatNameDialog().nameField()->setText("umbenannt");
+  c.seatNameDialog().findChild<QPushButton*>("Button1")->click();
+  EXPECT_EQ(w.seatButton(9)->computerName(), "umbenannt");
+  EXPECT_EQ(w.seatButton(5)->computerName(), "pc5");
+  emit w.seatButton(3)->customContextMenuRequested(QPoint(5, 5));
+  w.action("Rechnerdeaktivieren1")->trigger();
+  EXPECT_FALSE(w.seatPanel(3)->isVisibleTo(&w));
+
+  // Cancel: only [Raum] comes back; the title and the states stay.
+  w.setWindowTitle("geändert");
+  c.cancelEditing();
+  EXPECT_FALSE(c.editing());
+  EXPECT_EQ(w.windowTitle(), "geändert");
+  EXPECT_TRUE(w.seatPanel(3)->isVisibleTo(&w));
+  EXPECT_EQ(w.seatButton(9)->computerName(), "pc9");
+  EXPECT_FALSE(w.seatPanel(11)->isVisibleTo(&w));
+  EXPECT_EQ(w.seatPanel(1)->pos(), QPoint(12, 456));
+  EXPECT_EQ(w.seatButton(2)->stateName(), "monitordunkel.bmp");
+
+  // Save: all 48 seats are written, the rest of the file stays.
+  w.action("Raumplan_bearbeiten")->trigger();
+  c.deleteSeat(10);
+  c.addSeat();
+  c.seatNameDialog().findChild<QPushButton*>("Button1")->click();  // left without a name
+  c.savePlan();
+  EXPECT_FALSE(c.editing());
+  EXPECT_TRUE(c.monitoring());
+  EXPECT_FALSE(w.seatPanel(10)->isVisibleTo(&w));
+  EXPECT_EQ(w.seatButton(2)->stateName(), "monitordunkel.bmp");
+  auto saved = std::get<ProfileFile>(ProfileFile::load(home_ / "saalwacht.ini"));
+  EXPECT_EQ(saved.keys("Raum").size(), 96u);
+  EXPECT_EQ(saved.value("Raum", "rechnername10"), "");
+  EXPECT_EQ(saved.value("Raum", "position_rechner1"), "12,456");
+  EXPECT_EQ(saved.value("Language", "Head"), "Mein Titel");
+  EXPECT_EQ(platform::readFile(home_ / "saalwacht.ini")->rfind("; eigene Zeile\n", 0), 0u);
+  EXPECT_EQ(storedPassword(), "geheim");
+}
+
+TEST_F(ConsoleTest, SettingsActAtOnceAndOkWritesThem) {
+  writeStore("geheim");
+  writeIni("[Einstellungen]\nRaumbezeichnung=Raum 1\n");
+  auto& c = started();
+  c.showMainWindow();
+  auto& s = c.settingsDialog();
+  auto& w = c.mainWindow();
+  w.action("Einstellungen1")->trigger();
+  EXPECT_EQ(s.roomNameField()->text(), "Raum 1");
+
+  s.radio("Miniaturbilder_einausblenden_Button_ausblenden")->click();
+  EXPECT_FALSE(w.action("Miniaturbildereinblenden1")->isVisible());
+  EXPECT_FALSE(w.action("Miniaturbilderausblenden1")->isVisible());
+  EXPECT_TRUE(w.submenu("Ansicht1")->menuAction()->isVisible());  // only after "OK"
+
+  // A typed name without "OK" changes nothing; the next showing refills it.
+  s.roomNameField()->setText("Entwurf");
+  s.hide();
+  EXPECT_EQ(w.roomPlan()->title(), "Raum 1");
+  s.show();
+  EXPECT_EQ(s.roomNameField()->text(), "Raum 1");
+
+  s.roomNameField()->setText("Raum 234");
+  s.zoomControl()->setValue(21);
+  s.radio("Bildgroesse_gross_Button")->setChecked(true);
+  s.findChild<QPushButton*>("Button1")->click();
+  EXPECT_FALSE(s.isVisible());
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text,
+            "Bitte blenden Sie die Miniaturbilder aus und wieder erneut ein, damit die Änderung aktiviert wird!");
+  EXPECT_EQ(w.roomPlan()->title(), "Raum 234");
+  EXPECT_FALSE(w.submenu("Ansicht1")->menuAction()->isVisible());
+  auto saved = std::get<ProfileFile>(ProfileFile::load(home_ / "saalwacht.ini"));
+  EXPECT_EQ(saved.value("Einstellungen", "Raumbezeichnung"), "Raum 234");
+  EXPECT_EQ(saved.value("Einstellungen", "Groesse_der_Miniaturbilder"), "21");
+  EXPECT_EQ(saved.value("Einstellungen", "Bildgroesse_fuer_Schuelermonitor_holen"), "3");
+  EXPECT_EQ(saved.value("Einstellungen", "WindowSize"), "Normal");
+  EXPECT_EQ(saved.value("Einstellungen", "Button_Miniaturbilder_einausblenden"), "ausblenden");
+
+  // The message comes once; thumbnails hidden, no message at all.
+  s.show();
+  s.findChild<QPushButton*>("Button1")->click();
+  EXPECT_EQ(messages_.shown.size(), 1u);
+  s.show();
+  s.radio("Miniaturbilder_ausblenden")->setChecked(true);
+  s.zoomControl()->setValue(8);
+  s.findChild<QPushButton*>("Button1")->click();
+  EXPECT_EQ(messages_.shown.size(), 1u);
+
+  // A background picture: chosen, it hides the grid; removed while editing, the grid shows.
+  messages_.openFile = SAALWACHT_SOURCE_DIR "/service/fallback_picture.jpg";
+  w.action("Raumplan_bearbeiten")->trigger();
+  s.findChild<QAbstractButton*>("Raumplanhintergrundbilddatei_Dialog_aufrufen_Button")->click();
+  EXPECT_EQ(s.pictureField()->text(), messages_.openFile);
+  EXPECT_FALSE(w.background()->picture().isNull());
+  EXPECT_FALSE(w.grid()->isVisibleTo(&w));
+  s.findChild<QAbstractButton*>("Hintergrundbild_loeschen_Button")->click();
+  EXPECT_TRUE(w.background()->picture().isNull());
+  EXPECT_TRUE(w.grid()->isVisibleTo(&w));
+}
+
+TEST_F(ConsoleTest, InternetButtonsFollowTheReleaseProcess) {
+  writeStore("geheim");
+  writeIni("[Internetfreigabe]\nInternetfreigabebefehl=/opt/netz/freigabe\nInternetsperrbefehl=/opt/netz/freigabe\n");
+  auto& c = started();
+  auto& w = c.mainWindow();
+  auto* release = w.findChild<QAbstractButton*>("Internetfreigebenbutton");
+  auto* lock = w.findChild<QAbstractButton*>("Internetsperrenbutton");
+  EXPECT_TRUE(release->isVisibleTo(&w));
+  EXPECT_FALSE(lock->isVisibleTo(&w));
+
+  release->click();
+  ASSERT_EQ(launcher_.opened.size(), 1u);
+  EXPECT_EQ(launcher_.opened[0], std::pair(std::string("/opt/netz/freigabe"), std::string("0")));
+  EXPECT_TRUE(lock->isVisibleTo(&w));
+  processes_.running["freigabe"] = 1;
+  c.checkInternetButtons();
+  EXPECT_TRUE(lock->isVisibleTo(&w));
+
+  // Without lock parameters, locking ends the release process.
+  lock->click();
+  EXPECT_EQ(processes_.terminated, std::vector<std::string>{"freigabe"});
+  EXPECT_TRUE(release->isVisibleTo(&w));
+  c.checkInternetButtons();
+  EXPECT_TRUE(release->isVisibleTo(&w));
+
+  // Hidden by the settings, both stay hidden.
+  c.settingsDialog().radio("Internetfreigabebutton_ausblenden")->click();
+  EXPECT_FALSE(release->isVisibleTo(&w));
+  EXPECT_FALSE(lock->isVisibleTo(&w));
+  c.settingsDialog().radio("Internetfreigabebutton_anzeigen")->click();
+  EXPECT_TRUE(release->isVisibleTo(&w));
 }
 
 TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {
