@@ -119,20 +119,24 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
       finish(authFailed);
       return;
     }
-    if (target_.serverSideScaling) {
-      // The server scales by whole factors: the largest that still covers the thumbnail.
-      const QSize size = targetSize();
-      const int factor = std::max(1, std::min(client->width / std::max(1, size.width()),
-                                              client->height / std::max(1, size.height())));
-      if (factor > 1) SendScaleSetting(client, factor);
-    }
     QElapsedTimer sinceFrame;
     sinceFrame.start();
     bool first = true;
+    bool scaleAsked = false;
     while (!stop_) {
       const int ready = WaitForMessage(client, 50000);
       if (ready < 0) break;
       if (ready > 0 && !HandleRFBServerMessage(client)) break;
+      // The server says which messages it takes with its first update; then
+      // a server that scales on its side is asked for the largest whole
+      // factor that still covers the thumbnail.
+      if (!scaleAsked && target_.serverSideScaling && !first && SupportsClient2Server(client, rfbSetScale)) {
+        scaleAsked = true;
+        const QSize size = targetSize();
+        const int factor = std::max(1, std::min(client->width / std::max(1, size.width()),
+                                                client->height / std::max(1, size.height())));
+        if (factor > 1) SendScaleSetting(client, factor);
+      }
       if (dirty_ && (first || sinceFrame.elapsed() >= kFrameIntervalMs)) {
         dirty_ = false;
         first = false;
@@ -189,8 +193,15 @@ ThumbnailViewer::~ThumbnailViewer() {
   if (session_) session_->detach();
 }
 
+namespace {
+void quiet(const char*, ...) {}
+}  // namespace
+
 void ThumbnailViewer::connectTo(const QString& host, int port, const QString& password) {
   if (session_) return;
+  // libvncclient reports every step on stderr; the console has no use for it.
+  rfbClientLog = quiet;
+  rfbClientErr = quiet;
   phase_ = Phase::Connecting;
   frame_ = QImage();
   session_ = std::make_shared<VncSession>(

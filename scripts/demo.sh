@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo classroom on this machine: eight student PCs, each a kursdienst on
 # its own loopback address (127.0.0.11 to 127.0.0.18) with its own Xvfb desktop
-# showing the student's name, and the teacher console with those eight seats.
+# showing the student's name and an x11vnc server, and the teacher console with
+# those eight seats and their live thumbnails.
 # With a display the console opens there for you to try; without one it runs
 # on its own Xvfb and the demo takes pictures of a short tour into demo-out/.
 # Nothing is ever powered off: the services get a harmless stand-in.
@@ -68,6 +69,10 @@ for i in "${!NAMES[@]}"; do
   DISPLAY=":$number" KURSDIENST_STATE_DIR="$WORK/state-$name" KURSDIENST_POWEROFF="$WORK/poweroff" \
     KURSDIENST_SESSION=service "$BIN/kursdienst" --bind "${ADDRESSES[$i]}" >"$WORK/kursdienst-$name.log" 2>&1 &
   PIDS+=($!)
+  # The PC's VNC server with the remote password, for the teacher's thumbnails.
+  x11vnc -display ":$number" -listen "${ADDRESSES[$i]}" -rfbport 5900 -noipv6 -passwd demo1234 -forever -shared \
+    -quiet -noxdamage -nowf -nowcr >"$WORK/x11vnc-$name.log" 2>&1 &
+  PIDS+=($!)
   echo "demo: PC $((i + 1)) ($name) on ${ADDRESSES[$i]}, desktop ${DISPLAYS[$i]}"
 done
 
@@ -93,7 +98,8 @@ TOPS=(416 416 416 416 200 200 200 200)
   echo "Schuelermonitor_holen_port=5900"
   echo "[Einstellungen]"
   echo "Raumbezeichnung=Demo-Klassenraum"
-  echo "Miniaturbilder=ausblenden"
+  echo "Miniaturbilder=anzeigen"
+  echo "Groesse_der_Miniaturbilder=12"
 } >"$HOME_DIR/saalwacht.ini"
 build/console/make_picture_store "$HOME_DIR/saalwacht.bmp" demo1234
 
@@ -111,7 +117,7 @@ CONSOLE_PID=$!
 export DISPLAY=$TEACHER
 xdotool search --sync --onlyvisible --name '^Saalwacht$' >/dev/null
 echo "demo: the console runs on $TEACHER"
-sleep 5  # the seat walk finds the eight PCs
+sleep 8  # the seat walk finds the eight PCs and shows their screens
 
 snapshot() {  # title file
   sleep 2

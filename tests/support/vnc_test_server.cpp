@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <rfb/rfb.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +15,8 @@ struct VncTestServer::State {
   std::string password;
   char* passwords[2] = {nullptr, nullptr};
   int width = 0, height = 0;
+  std::uint32_t left = 0, right = 0;
+  int boxX = 0, boxY = 0, boxW = 0, boxH = 0;
   bool running = false;
 };
 
@@ -33,6 +36,8 @@ VncTestServer::VncTestServer(const std::string& address, int port, int width, in
   auto& s = *state_;
   s.width = width;
   s.height = height;
+  s.left = left;
+  s.right = right;
   s.password = password;
   s.passwords[0] = s.password.data();
   int argc = 0;
@@ -67,16 +72,28 @@ VncTestServer::~VncTestServer() {
 bool VncTestServer::running() const { return state_->running; }
 
 void VncTestServer::animate(int step) {
+  // A box that wanders over the screen and changes colour: like a student
+  // moving a window. The rest of the screen stays, as on a real desktop.
   auto& s = *state_;
-  for (int y = 0; y < s.height; ++y) {
-    for (int x = 0; x < s.width; ++x) {
-      const std::uint32_t rgb = (static_cast<std::uint32_t>((x + step * 7) & 0xff) << 16) |
-                                (static_cast<std::uint32_t>((y + step * 3) & 0xff) << 8) |
-                                static_cast<std::uint32_t>((x ^ y ^ step) & 0xff);
-      put(&s.pixels[(static_cast<std::size_t>(y) * s.width + x) * 4], rgb);
+  const int boxW = std::min(240, s.width), boxH = std::min(160, s.height);
+  const int x = (step * 37) % std::max(1, s.width - boxW), y = (step * 23) % std::max(1, s.height - boxH);
+  const std::uint32_t colour = (static_cast<std::uint32_t>(step * 40) & 0xff) << 16 | 0x8040;
+  if (s.boxW > 0) {
+    for (int row = s.boxY; row < s.boxY + s.boxH; ++row) {
+      for (int col = s.boxX; col < s.boxX + s.boxW; ++col) {
+        put(&s.pixels[(static_cast<std::size_t>(row) * s.width + col) * 4], col < s.width / 2 ? s.left : s.right);
+      }
     }
+    rfbMarkRectAsModified(s.screen, s.boxX, s.boxY, s.boxX + s.boxW, s.boxY + s.boxH);
   }
-  rfbMarkRectAsModified(s.screen, 0, 0, s.width, s.height);
+  for (int row = y; row < y + boxH; ++row) {
+    for (int col = x; col < x + boxW; ++col) put(&s.pixels[(static_cast<std::size_t>(row) * s.width + col) * 4], colour ^ static_cast<std::uint32_t>(col * row));
+  }
+  rfbMarkRectAsModified(s.screen, x, y, x + boxW, y + boxH);
+  s.boxX = x;
+  s.boxY = y;
+  s.boxW = boxW;
+  s.boxH = boxH;
 }
 
 long long VncTestServer::bytesSent() const {

@@ -19,7 +19,7 @@ class VncTestServer {
   VncTestServer& operator=(const VncTestServer&) = delete;
 
   bool running() const;
-  // Changes every pixel (a moving picture for benchmarks) and marks it changed.
+  // Moves a changing box one step over the screen (a benchmark's live screen).
   void animate(int step);
   // Bytes sent to all clients so far.
   long long bytesSent() const;
