@@ -3,9 +3,10 @@
 // The connection runs on a worker thread of its own (libvncclient); the
 // worker hands the window thread finished frames, already scaled to the
 // viewer's size, as unshared QImages through queued signals, at most a few
-// per second. Where the student's VNC server can scale on its side
-// (libvncserver-based servers such as x11vnc), the viewer asks it to, so a
-// thumbnail costs a fraction of the bandwidth of full frames.
+// per second. On request it asks a server that can scale on its side
+// (libvncserver-based servers such as x11vnc) for scaled frames, which costs a
+// fraction of the bandwidth; it is off by default because libvncserver 0.9.14
+// starts the scaled screen black and fills in only the parts that change.
 // The widget itself lives on the window thread.
 
 #include <QImage>
@@ -34,7 +35,7 @@ class ThumbnailViewer : public QWidget {
   // True from connectTo() until the connection has ended.
   bool connectionUp() const { return session_ != nullptr; }
 
-  // Asks servers that can for frames scaled on their side (default on).
+  // Asks servers that can for frames scaled on their side (default off).
   void setServerSideScaling(bool on) { serverSideScaling_ = on; }
   const QImage& frame() const { return frame_; }
 
@@ -56,7 +57,7 @@ class ThumbnailViewer : public QWidget {
   enum class Phase { Idle, Connecting, Connected };
   Phase phase_ = Phase::Idle;
   QImage frame_;
-  bool serverSideScaling_ = true;
+  bool serverSideScaling_ = false;
   std::shared_ptr<VncSession> session_;
 };
 
