@@ -55,6 +55,7 @@ start_xvfb() {  # WIDTHxHEIGHT -> sets XVFB_DISPLAY to ":N"
   XVFB_DISPLAY=":$number"
 }
 
+cp "$(command -v x11vnc)" "$WORK/schueler-vncserver"
 for i in "${!NAMES[@]}"; do
   name=${NAMES[$i]}
   start_xvfb 1024x768
@@ -70,8 +71,15 @@ for i in "${!NAMES[@]}"; do
     KURSDIENST_SESSION=service "$BIN/kursdienst" --bind "${ADDRESSES[$i]}" >"$WORK/kursdienst-$name.log" 2>&1 &
   PIDS+=($!)
   # The PC's VNC server with the remote password, for the teacher's thumbnails.
-  x11vnc -display ":$number" -listen "${ADDRESSES[$i]}" -rfbport 5900 -noipv6 -passwd demo1234 -forever -shared \
+  # It runs under a name of its own: on a real PC it is not on the teacher's
+  # machine, where the console counts the processes named x11vnc.
+  "$WORK/schueler-vncserver" -display ":$number" -listen "${ADDRESSES[$i]}" -rfbport 5900 -noipv6 -passwd demo1234 -forever -shared \
     -quiet -noxdamage -nowf -nowcr >"$WORK/x11vnc-$name.log" 2>&1 &
+  PIDS+=($!)
+  # A listening viewer shows the teacher's screen when the teacher sends it;
+  # each PC listens on a port of its own here, as all share one machine.
+  DISPLAY=":$number" vncviewer -listen "$((5500 + 11 + i))" -ViewOnly -FullScreen -AlertOnFatalError=0 \
+    >"$WORK/listen-$name.log" 2>&1 &
   PIDS+=($!)
   echo "demo: PC $((i + 1)) ($name) on ${ADDRESSES[$i]}, desktop ${DISPLAYS[$i]}"
 done
@@ -79,8 +87,13 @@ done
 # The teacher's console: eight seats in two rows, as in a small room.
 HOME_DIR=$WORK/console
 mkdir -p "$HOME_DIR"
-cp "$BIN/vnc_standin" "$WORK/demo-vncserver"
-cp "$BIN/vnc_standin" "$WORK/demo-vncviewer"
+# The teacher screen goes to a PC's listening viewer through x11vnc's remote
+# control; exec keeps the process name x11vnc, which the console counts.
+cat >"$WORK/demo-connect" <<'CONNECT'
+#!/bin/sh
+exec x11vnc -display "$1" -remote "connect:$2:$((5500 + ${2##*.}))" -quiet
+CONNECT
+chmod +x "$WORK/demo-connect"
 LEFTS=(136 272 640 776 136 272 640 776)
 TOPS=(416 416 416 416 200 200 200 200)
 {
@@ -90,12 +103,17 @@ TOPS=(416 416 416 416 200 200 200 200)
     echo "position_rechner$((i + 1))=${LEFTS[$i]},${TOPS[$i]}"
   done
   echo "[Befehle]"
-  echo "Server_starten_befehl=$WORK/demo-vncserver"
-  echo "Server_starten_parameter=-forever"
-  echo "Lehrermonitor_an_Schuelermonitor_schicken_befehl=$WORK/demo-vncserver"
-  echo "Lehrermonitor_an_Schuelermonitor_schicken_parameter=-connect"
-  echo "Schuelermonitor_holen_befehl=$WORK/demo-vncviewer"
+  echo "Server_starten_befehl=x11vnc"
+  echo "Server_starten_parameter=-display TEACHER -forever -shared -rfbport 5950 -listen 127.0.0.1 -nopw -quiet -noxdamage"
+  echo "Lehrermonitor_an_Schuelermonitor_schicken_befehl=$WORK/demo-connect"
+  echo "Lehrermonitor_an_Schuelermonitor_schicken_parameter=TEACHER"
+  echo "Schuelermonitor_holen_befehl=$PWD/packaging/linux/saalwacht-vncviewer"
+  echo "Schuelermonitor_holen_parameter=-ViewOnly -Shared"
+  echo "Schuelermonitor_holenfernsteuern_parameter=-Shared"
   echo "Schuelermonitor_holen_port=5900"
+  echo "Skalierung_klein="
+  echo "Skalierung_mittel="
+  echo "Skalierung_gross="
   echo "[Einstellungen]"
   echo "Raumbezeichnung=Demo-Klassenraum"
   echo "Miniaturbilder=anzeigen"
@@ -104,6 +122,7 @@ TOPS=(416 416 416 416 200 200 200 200)
 build/console/make_picture_store "$HOME_DIR/saalwacht.bmp" demo1234
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  sed -i "s|TEACHER|$DISPLAY|g" "$HOME_DIR/saalwacht.ini"
   echo "demo: the console opens on $DISPLAY; the remote password is demo1234. Close it to end the demo."
   echo "demo: the student desktops are ${DISPLAYS[*]} (e.g. DISPLAY=${DISPLAYS[0]} xwd -root | xwud)."
   SAALWACHT_HOME="$HOME_DIR" "$BIN/saalwacht"
@@ -112,6 +131,7 @@ fi
 
 start_xvfb 1024x720
 TEACHER=$XVFB_DISPLAY
+sed -i "s|TEACHER|$TEACHER|g" "$HOME_DIR/saalwacht.ini"
 SAALWACHT_HOME="$HOME_DIR" DISPLAY="$TEACHER" XDG_RUNTIME_DIR="$WORK" "$BIN/saalwacht" >"$WORK/console.log" 2>&1 &
 CONSOLE_PID=$!
 export DISPLAY=$TEACHER
@@ -168,9 +188,23 @@ dialog_click '^Screenshot ' $((820 / 2 + 115 + 65)) $((560 - 44 + 16))
 xdotool mousemove $((78 + 55)) 40 click 1
 snapshot "Alle zurücksetzen: alle PCs sind wieder frei" 5-reset
 
+xdotool mousemove $((310 + 55)) 40 click 1
+sleep 8
+snapshot "Lehrermonitor an Alle: die Schüler sehen den Lehrerbildschirm" 6-teacher
+
+# Closing the console returns every PC to normal.
 kill "$CONSOLE_PID"
 wait "$CONSOLE_PID" 2>/dev/null || true
 CONSOLE_PID=
+sleep 1
+parts=()
+for i in "${!NAMES[@]}"; do
+  import -display "${DISPLAYS[$i]}" -window root "$WORK/shot-$i.png"
+  parts+=(-label "PC $((i + 1)) – ${NAMES[$i]}" "$WORK/shot-$i.png")
+done
+montage "${parts[@]}" -font DejaVu-Sans -pointsize 14 -tile 4x2 -geometry 240x180+6+6 \
+  -title "Die Konsole ist beendet: alle PCs sind wieder frei" "$OUT/7-closed.png"
+echo "demo: the console has closed -> $OUT/7-closed.png"
 echo
 echo "demo: done. The pictures of the tour are in $OUT"
 ls -1 "$OUT"

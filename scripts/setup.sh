@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-qpa-plugins libxcb1-dev libasio-dev libturbojpeg0-dev libsystemd-dev libx11-dev libxext-dev libvncserver-dev
   libgtest-dev libgmock-dev
-  xvfb xauth xdotool x11-utils x11-xserver-utils x11vnc imagemagick fonts-dejavu-core fontconfig iproute2
+  xvfb xauth xdotool x11-utils x11-xserver-utils x11vnc tigervnc-viewer tigervnc-tools imagemagick fonts-dejavu-core fontconfig iproute2
 )
 
 missing=()
