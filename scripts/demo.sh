@@ -94,6 +94,9 @@ cat >"$WORK/demo-connect" <<'CONNECT'
 exec x11vnc -display "$1" -remote "connect:$2:$((5500 + ${2##*.}))" -quiet
 CONNECT
 chmod +x "$WORK/demo-connect"
+# Releasing the internet is outside Saalwacht; a harmless stand-in runs while
+# the room's internet would be released, and the console follows its name.
+cp "$BIN/vnc_standin" "$WORK/internet-freigabe"
 LEFTS=(136 272 640 776 136 272 640 776)
 TOPS=(416 416 416 416 200 200 200 200)
 {
@@ -114,6 +117,9 @@ TOPS=(416 416 416 416 200 200 200 200)
   echo "Skalierung_klein="
   echo "Skalierung_mittel="
   echo "Skalierung_gross="
+  echo "[Internetfreigabe]"
+  echo "Internetfreigabebefehl=$WORK/internet-freigabe"
+  echo "Internetsperrbefehl=internet-freigabe"
   echo "[Einstellungen]"
   echo "Raumbezeichnung=Demo-Klassenraum"
   echo "Miniaturbilder=anzeigen"
@@ -192,6 +198,18 @@ xdotool mousemove $((310 + 55)) 40 click 1
 sleep 8
 snapshot "Lehrermonitor an Alle: die Schüler sehen den Lehrerbildschirm" 6-teacher
 
+xdotool mousemove $((78 + 55)) 40 click 1
+sleep 2
+# Ben's screen to everyone, remote-controlled by the teacher.
+seat_menu 2 2
+sleep 8
+snapshot "Schülermonitor an Alle und fernsteuern: Bens Bildschirm für alle" 7-student
+
+xdotool mousemove $((78 + 55)) 40 click 1
+xdotool mousemove $((658 + 55)) 40 click 1
+sleep 1
+snapshot "Internet freigegeben" 8-internet
+
 # Closing the console returns every PC to normal.
 kill "$CONSOLE_PID"
 wait "$CONSOLE_PID" 2>/dev/null || true
@@ -203,8 +221,8 @@ for i in "${!NAMES[@]}"; do
   parts+=(-label "PC $((i + 1)) – ${NAMES[$i]}" "$WORK/shot-$i.png")
 done
 montage "${parts[@]}" -font DejaVu-Sans -pointsize 14 -tile 4x2 -geometry 240x180+6+6 \
-  -title "Die Konsole ist beendet: alle PCs sind wieder frei" "$OUT/7-closed.png"
-echo "demo: the console has closed -> $OUT/7-closed.png"
+  -title "Die Konsole ist beendet: alle PCs sind wieder frei, das Internet ist gesperrt" "$OUT/9-closed.png"
+echo "demo: the console has closed -> $OUT/9-closed.png"
 echo
 echo "demo: done. The pictures of the tour are in $OUT"
 ls -1 "$OUT"
