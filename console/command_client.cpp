@@ -55,18 +55,22 @@ CommandClient::CommandClient(quint16 port, Timeouts timeouts, QObject* parent)
 
 CommandClient::~CommandClient() = default;
 
-void CommandClient::request(int seat, const QString& host, const SeatCommand& command) {
-  if (seat < 1 || seat > kSeatCount) return;
+quint64 CommandClient::request(int seat, const QString& host, const SeatCommand& command) {
+  if (seat < 1 || seat > kSeatCount) return 0;
   Link& link = links_[seat - 1];
-  link.queue.push_back({host, command});
+  const quint64 id = nextId_++;
+  link.queue.push_back({host, command, id, false});
   if (!link.busy) startNext(link);
+  return id;
 }
 
 void CommandClient::cancelScreenshot(int seat) {
   if (seat < 1 || seat > kSeatCount) return;
   Link& link = links_[seat - 1];
-  link.cancelRequested = true;
-  if (link.exchange) link.exchange->cancel();
+  for (Pending& pending : link.queue) {
+    if (pending.command.kind == CommandKind::Screenshot) pending.cancelled = true;
+  }
+  if (link.busy && link.exchange) link.exchange->cancel();
 }
 
 int CommandClient::outstanding() const {
@@ -85,16 +89,18 @@ int CommandClient::outstanding(CommandKind kind) const {
 
 void CommandClient::startNext(Link& link) {
   if (link.queue.empty()) return;
+  // The old connection goes first: a disconnect it reports must not end the
+  // new command before it is sent.
+  link.socket->abort();
   link.busy = true;
   const Pending& next = link.queue.front();
   if (next.command.kind == CommandKind::Screenshot) {
     link.exchange = std::make_unique<protocol::ScreenshotExchange>();
-    if (link.cancelRequested) link.exchange->cancel();
+    if (next.cancelled) link.exchange->cancel();
   } else {
     link.exchange.reset();
   }
   link.timer->start(timeouts_.connect);
-  link.socket->abort();
   link.socket->connectToHost(next.host, port_);
 }
 
@@ -137,7 +143,6 @@ void CommandClient::finish(Link& link, bool ok) {
   const int seat = link.seat;
   if (done.command.kind == CommandKind::Screenshot) {
     auto exchange = std::move(link.exchange);
-    link.cancelRequested = false;
     // Writes the closing "42" before the connection goes; busy is already
     // false, so the disconnect this may report at once is not a second end.
     if (link.socket->state() == QAbstractSocket::ConnectedState) {
@@ -146,10 +151,10 @@ void CommandClient::finish(Link& link, bool ok) {
     }
     if (ok) {
       std::string picture = exchange->takePicture();
-      emit screenshotReceived(seat, QByteArray(picture.data(), static_cast<qsizetype>(picture.size())));
+      emit screenshotReceived(seat, done.id, QByteArray(picture.data(), static_cast<qsizetype>(picture.size())));
     } else {
       link.socket->abort();
-      emit screenshotCancelled(seat);
+      emit screenshotCancelled(seat, done.id);
     }
   } else {
     link.socket->abort();

@@ -44,11 +44,13 @@ class CommandClient : public QObject {
   explicit CommandClient(quint16 port = 4000, Timeouts timeouts = {}, QObject* parent = nullptr);
   ~CommandClient() override;
 
-  // Queues `command` for `host` on the link of `seat` (1..48).
-  void request(int seat, const QString& host, const SeatCommand& command);
+  // Queues `command` for `host` on the link of `seat` (1..48). Returns the
+  // request's number, which the screenshot signals carry.
+  quint64 request(int seat, const QString& host, const SeatCommand& command);
 
-  // The teacher gave up waiting for a screenshot of `seat`: the exchange ends
-  // with "42" at its next read event.
+  // The teacher gave up waiting: every screenshot requested so far for
+  // `seat` ends ("42" at its next read event, or it is never started).
+  // Later requests are not touched.
   void cancelScreenshot(int seat);
 
   // Requests not yet delivered or failed, in all or of one kind.
@@ -58,9 +60,9 @@ class CommandClient : public QObject {
  signals:
   void delivered(int seat, CommandKind kind);
   void failed(int seat, CommandKind kind);
-  void screenshotReceived(int seat, const QByteArray& jpeg);
+  void screenshotReceived(int seat, quint64 request, const QByteArray& jpeg);
   // After a screenshot request: cancelled by the teacher, or no picture came.
-  void screenshotCancelled(int seat);
+  void screenshotCancelled(int seat, quint64 request);
   // Nothing is outstanding any more.
   void idle();
 
@@ -68,6 +70,8 @@ class CommandClient : public QObject {
   struct Pending {
     QString host;
     SeatCommand command;
+    quint64 id = 0;
+    bool cancelled = false;
   };
   struct Link {
     int seat = 0;
@@ -75,7 +79,6 @@ class CommandClient : public QObject {
     QTimer* timer = nullptr;
     std::deque<Pending> queue;  // front: the command in flight
     bool busy = false;
-    bool cancelRequested = false;
     std::unique_ptr<protocol::ScreenshotExchange> exchange;
   };
 
@@ -85,6 +88,7 @@ class CommandClient : public QObject {
   void finish(Link& link, bool ok);
 
   quint16 port_;
+  quint64 nextId_ = 1;
   Timeouts timeouts_;
   std::array<Link, kSeatCount> links_;
 };

@@ -226,7 +226,8 @@ std::optional<QString> Console::start() {
     if (!store) return q(error);
     store_ = *store;
     security_->setRemotePassword(q(store_.remotePassword));
-    const QString suffix = QStringLiteral(" -password ") + q(store_.remotePassword);
+    // Quoted as the launcher splits words, so a blank in a password stays in it.
+    const QString suffix = QStringLiteral(" -password ") + q(platform::quoteParameter(store_.remotePassword));
     viewParameters_ = q(config_.commands.viewParameters) + suffix;
     controlParameters_ = q(config_.commands.controlParameters) + suffix;
   } else {
@@ -252,6 +253,7 @@ std::optional<QString> Console::start() {
 void Console::startMonitoring() {
   const auto names = seatNames();
   monitoring_ = true;
+  ++walk_;
   const auto seat = findNamedSeat(names, seatCursor_);
   // An empty plan leaves the walk idle instead of searching for ever.
   if (!seat) {
@@ -292,7 +294,7 @@ QString Console::storePassword(const QString& password) {
   if (!writePictureStore(paths_.home / kPictureStoreFileName, content, error)) return q(error);
   store_ = content;
   // The newest password's option stands last, so it is the one that counts.
-  const QString suffix = QStringLiteral(" -password ") + password;
+  const QString suffix = QStringLiteral(" -password ") + q(platform::quoteParameter(password.toStdString()));
   viewParameters_ += suffix;
   controlParameters_ += suffix;
   return {};

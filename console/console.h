@@ -177,8 +177,8 @@ class Console : public QObject {
   void pause(std::chrono::milliseconds duration);
   void requestScreenshot(int seat);
   void closeScreenshotWindow();
-  void onScreenshot(int seat, const QByteArray& jpeg);
-  void onScreenshotCancelled(int seat);
+  void onScreenshot(int seat, quint64 request, const QByteArray& jpeg);
+  void onScreenshotCancelled(int seat, quint64 request);
   void wireActions();
   void wireEditing();
   void createThumbnails();
@@ -229,10 +229,12 @@ class Console : public QObject {
   bool thumbnails_ = true;
   int popupSeat_ = 0;           // the seat the seat menu was opened on
   int screenshotSeat_ = 0;
+  quint64 screenshotRequest_ = 0;  // the one request whose picture is awaited
   bool screenshotWaiting_ = false;
   bool screenshotCancelled_ = false;
   QByteArray screenshotBytes_;
 
+  unsigned walk_ = 0;  // which seat walk is the current one
   bool dragging_ = false;
   QPoint grab_;
   bool zoomTouched_ = false;

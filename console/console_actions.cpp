@@ -33,6 +33,9 @@ constexpr const char* kSeatActionItems[kSeatActionCount] = {
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
+// A computer name is one word, whatever it holds.
+QString quoted(const QString& word) { return q(platform::quoteParameter(word.toStdString())); }
+
 }  // namespace
 
 void Console::wireActions() {
@@ -181,7 +184,7 @@ void Console::runAction(int seat, int action, bool) {
         setState(seat, SeatState::Teacher);
         disconnectThumbnail(seat);
         if (!serverMarked_) serverStart();
-        teacherScreenCommand(name);
+        if (!closing_) teacherScreenCommand(name);
       }
       break;
     case 4:
@@ -300,19 +303,19 @@ void Console::viewCommand(const QString& name) {
                                   &config_.commands.scalingLarge};
   for (int i = 0; i < 3; ++i) {
     if (!settings_->radio(presets[i])->isChecked()) continue;
-    launch(q(config_.commands.viewerProgram), viewParameters_ + QStringLiteral(" ") + name + QStringLiteral("::") +
-                                                  q(config_.commands.viewerPort) + QStringLiteral(" ") + q(*scaling[i]));
+    launch(q(config_.commands.viewerProgram), viewParameters_ + QStringLiteral(" ") + quoted(name + QStringLiteral("::") +
+                                                  q(config_.commands.viewerPort)) + QStringLiteral(" ") + q(*scaling[i]));
   }
 }
 
 void Console::controlCommand(const QString& name) {
   launch(q(config_.commands.viewerProgram),
-         controlParameters_ + QStringLiteral(" ") + name + QStringLiteral("::") + q(config_.commands.viewerPort));
+         controlParameters_ + QStringLiteral(" ") + quoted(name + QStringLiteral("::") + q(config_.commands.viewerPort)));
 }
 
 void Console::teacherScreenCommand(const QString& name) {
   launch(q(config_.commands.teacherToStudentProgram),
-         q(config_.commands.teacherToStudentParameters) + QStringLiteral(" ") + name);
+         q(config_.commands.teacherToStudentParameters) + QStringLiteral(" ") + quoted(name));
 }
 
 void Console::studentScreenToAll(int source) {
@@ -331,10 +334,12 @@ void Console::studentScreenToAll(int source) {
     disconnectThumbnail(seat);
     // Without a server there is nothing to hand over; the seats stay as they are.
     if (!serverMarked_ && serverUp) serverUp = serverStart();
-    if (!serverUp) break;
+    // The console may have been closed during a wait: nothing may start after it.
+    if (!serverUp || closing_) break;
     if (name != sourceName && !name.isEmpty()) {
       teacherScreenCommand(name);
       handOverWait();
+      if (closing_) break;
       setState(seat, SeatState::Green);
     }
   }
@@ -376,9 +381,10 @@ void Console::teacherToAll() {
     if (!seatEnabled(seat)) continue;
     disconnectThumbnail(seat);
     if (!serverMarked_ && serverUp) serverUp = serverStart();
-    if (!serverUp) break;
+    if (!serverUp || closing_) break;
     teacherScreenCommand(nameOf(seat));
     handOverWait();
+    if (closing_) break;
     setState(seat, SeatState::Teacher);
   }
   thumbnails_ = thumbnails;
@@ -442,11 +448,13 @@ void Console::confirmShutdownAll() {
 
 void Console::requestScreenshot(int seat) {
   const QString name = nameOf(seat);
+  // An older request still under way is no longer wanted.
+  if (screenshotWaiting_) client_.cancelScreenshot(screenshotSeat_);
   screenshotSeat_ = seat;
   screenshotWaiting_ = true;
   screenshotCancelled_ = false;
   screenshotBytes_.clear();
-  send(seat, name, CommandKind::Screenshot);
+  screenshotRequest_ = client_.request(seat, name, {CommandKind::Screenshot, {}});
   const QDateTime now = QDateTime::currentDateTime();
   screenshot_->showWaiting(QStringLiteral("Screenshot %1 - %2 - %3")
                                .arg(name, QLocale().toString(now.date(), QLocale::ShortFormat),
@@ -455,8 +463,9 @@ void Console::requestScreenshot(int seat) {
   screenshot_->raise();
 }
 
-void Console::onScreenshot(int seat, const QByteArray& jpeg) {
-  if (seat != screenshotSeat_ || !screenshotWaiting_) return;
+void Console::onScreenshot(int seat, quint64 request, const QByteArray& jpeg) {
+  // Only the picture of the latest request is shown.
+  if (seat != screenshotSeat_ || request != screenshotRequest_ || !screenshotWaiting_) return;
   screenshotWaiting_ = false;
   QString error;
   const QImage picture = decodeJpeg(std::string_view(jpeg.constData(), static_cast<std::size_t>(jpeg.size())), error);
@@ -469,8 +478,8 @@ void Console::onScreenshot(int seat, const QByteArray& jpeg) {
   screenshot_->showPicture(picture);
 }
 
-void Console::onScreenshotCancelled(int seat) {
-  if (seat != screenshotSeat_ || !screenshotWaiting_) return;
+void Console::onScreenshotCancelled(int seat, quint64 request) {
+  if (seat != screenshotSeat_ || request != screenshotRequest_ || !screenshotWaiting_) return;
   // Cancelled by the teacher: the window goes. A PC that never answered
   // leaves the window waiting until the teacher closes it.
   if (screenshotCancelled_) {
@@ -553,6 +562,9 @@ void Console::printScreenshot() {
 
 void Console::seatUpdate(const QString& name, bool reachable) {
   if (!monitoring_ || closing_) return;
+  // A wait below lets the teacher edit the plan, which starts a new walk;
+  // this one must then end here instead of running beside it.
+  const unsigned walk = walk_;
   const int seat = seatCursor_;
   SeatButton* button = main_->seatButton(seat);
   // A plan edited meanwhile may have renamed the seat; its result is still the
@@ -567,7 +579,7 @@ void Console::seatUpdate(const QString& name, bool reachable) {
         send(seat, nameOf(seat), CommandKind::Blank);
       }
     }
-    if (!monitoring_ || closing_) return;
+    if (!monitoring_ || closing_ || walk != walk_) return;
     button->setEnabled(true);
     if (state(seat) == SeatState::Normal && thumbnails_) {
       connectThumbnail(seat, currentComputerName_);
@@ -603,6 +615,9 @@ void Console::requestClose() {
   exitWait_->raise();
   monitoring_ = false;
   monitor_.stop();
+  ++walk_;
+  // A screenshot under way must not hold up a reset queued behind it.
+  for (int seat = 1; seat <= kSeatCount; ++seat) client_.cancelScreenshot(seat);
   if (internetTimer_) internetTimer_->stop();
   thumbnails_ = false;
   lockInternet();

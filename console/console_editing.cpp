@@ -144,6 +144,7 @@ bool Console::editing() const { return !main_->action("Raumplan_bearbeiten")->is
 void Console::beginEditing() {
   monitoring_ = false;
   monitor_.stop();
+  ++walk_;
   main_->editBar_->show();
   main_->editBar_->raise();
   main_->action("Raumplan_bearbeiten")->setEnabled(false);

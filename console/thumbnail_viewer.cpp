@@ -60,9 +60,11 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     static_cast<VncSession*>(rfbClientGetClientData(client, reinterpret_cast<void*>(kClientTag)))->dirty_ = true;
   }
   static rfbBool allocate(rfbClient* client) {
+    auto* self = static_cast<VncSession*>(rfbClientGetClientData(client, reinterpret_cast<void*>(kClientTag)));
     std::free(client->frameBuffer);
     const std::size_t bytes = static_cast<std::size_t>(client->width) * client->height * 4;
     client->frameBuffer = static_cast<uint8_t*>(std::calloc(bytes ? bytes : 4, 1));
+    self->frameBuffer_ = client->frameBuffer;
     return client->frameBuffer != nullptr;
   }
   static rfbBool hook(rfbClient* client, rfbServerToClientMsg*) {
@@ -106,15 +108,20 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     client->appData.qualityLevel = 6;
     client->appData.useRemoteCursor = FALSE;
     client->connectTimeout = 5;
-    client->readTimeout = 0;
+    // A server that stalls, or a PC that goes off in mid-message, ends the
+    // connection instead of holding the worker for ever.
+    client->readTimeout = 10;
+    std::free(client->serverHost);
     client->serverHost = strdup(target_.host.c_str());
     client->serverPort = target_.port;
     client->listenPort = -1;
     (void)hook;
 
     if (!rfbInitClient(client, nullptr, nullptr)) {
-      // rfbInitClient frees the client on failure. Which step failed tells a
-      // refused password from a refused connection.
+      // rfbInitClient frees the client, but not our framebuffer, on failure.
+      // Which step failed tells a refused password from a refused connection.
+      std::free(frameBuffer_);
+      frameBuffer_ = nullptr;
       authFailed = passwordAsked_;
       finish(authFailed);
       return;
@@ -146,6 +153,7 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     }
     std::free(client->frameBuffer);
     client->frameBuffer = nullptr;
+    frameBuffer_ = nullptr;
     rfbClientCleanup(client);
     finish(false);
   }
@@ -179,6 +187,7 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
   std::atomic<bool> stop_{false};
   std::atomic<bool> dirty_{false};
   bool passwordAsked_ = false;
+  uint8_t* frameBuffer_ = nullptr;
   std::mutex sizeMutex_;
 };
 

@@ -29,6 +29,10 @@ class ProgramLauncher {
 
 std::unique_ptr<ProgramLauncher> createProgramLauncher();
 
+// `text` as one word of a parameter text, quoted the way this platform's
+// launcher splits parameters; unchanged when it needs no quoting.
+std::string quoteParameter(const std::string& text);
+
 // The German message for a failed result; empty when `result` means started
 // or not attempted. Portable.
 std::string launchFailureText(int result);

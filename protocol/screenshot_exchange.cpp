@@ -15,7 +15,7 @@ ScreenshotExchange::Step ScreenshotExchange::onData(std::string_view bytes) {
       if (cancelRequested_) return finish(State::Cancelled);
       const auto size = parseSizeText(bytes);
       // A size of nothing would leave us waiting for bytes that never come.
-      if (!size || *size == 0) return finish(State::Failed);
+      if (!size || *size == 0 || *size > kMaxScreenshotBytes) return finish(State::Failed);
       announcedSize_ = *size;
       picture_.clear();
       picture_.reserve(static_cast<std::size_t>(*size));

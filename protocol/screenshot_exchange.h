@@ -12,6 +12,10 @@
 
 namespace saalwacht::protocol {
 
+// The largest picture the console accepts: far above any real screen's JPEG,
+// low enough that a faulty service cannot make it reserve gigabytes.
+inline constexpr std::int32_t kMaxScreenshotBytes = 64 * 1024 * 1024;
+
 class ScreenshotExchange {
  public:
   enum class State {

@@ -162,6 +162,19 @@ class PosixProgramLauncher : public ProgramLauncher {
 
 namespace saalwacht::platform {
 
+std::string quoteParameter(const std::string& text) {
+  if (!text.empty() && text.find_first_of(" \t\r\n'\"\\$`") == std::string::npos) return text;
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
 std::unique_ptr<ProgramLauncher> createProgramLauncher() {
   return std::make_unique<posix::PosixProgramLauncher>();
 }

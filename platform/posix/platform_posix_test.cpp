@@ -145,7 +145,7 @@ TEST(SessionLauncher, OwnSessionNeedsADisplay) {
   const char* savedWayland = std::getenv("WAYLAND_DISPLAY");
   const std::string savedWaylandValue = savedWayland ? savedWayland : "";
   ::unsetenv("WAYLAND_DISPLAY");
-  auto launcher = createSessionLauncher({.useOwnSession = true});
+  auto launcher = createSessionLauncher({.useOwnSession = true, .helperEnvironment = {}});
   ::unsetenv("DISPLAY");
   EXPECT_FALSE(launcher->interactiveSessionExists());
   EXPECT_EQ(launcher->launch("/bin/true", {}), nullptr);
@@ -238,6 +238,13 @@ TEST(ProgramLauncher, SplitsParametersLikeAShellWithoutOne) {
     EXPECT_EQ(*words, c.words) << c.text;
   }
   EXPECT_FALSE(splitWords("'open"));
+  // A quoted value always comes back as exactly that one word.
+  for (const std::string value : {"demo1234", "mit Blank", "it's", "a\\b", "$HOME", "\"", "", "x'y\"z w"}) {
+    const auto words = splitWords("-password " + quoteParameter(value) + " host::5900");
+    ASSERT_TRUE(words) << value;
+    EXPECT_EQ(*words, (std::vector<std::string>{"-password", value, "host::5900"})) << value;
+  }
+  EXPECT_EQ(quoteParameter("demo1234"), "demo1234");  // plain words stay as they are
   EXPECT_FALSE(splitWords("\"open"));
 }
 

@@ -60,6 +60,29 @@ class ShellProgramLauncher final : public ProgramLauncher {
 
 }  // namespace
 
+// The rules programs use to split their command line (CommandLineToArgvW):
+// quotes group, a backslash is literal unless it precedes a quote.
+std::string quoteParameter(const std::string& text) {
+  if (!text.empty() && text.find_first_of(" \t\n\v\"") == std::string::npos) return text;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      quoted.append(backslashes * 2 + 1, '\\');
+    } else {
+      quoted.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
 std::unique_ptr<ProgramLauncher> createProgramLauncher() { return std::make_unique<ShellProgramLauncher>(); }
 
 }  // namespace saalwacht::platform

@@ -326,6 +326,13 @@ TEST_F(ConsoleEndToEnd, ScreenshotSavedUnchangedPrintedAndCancelled) {
   // And the next one works.
   seatButton(1)->click();
   EXPECT_TRUE(within(15s, [&] { return !console_->screenshotBytes().isEmpty(); }));
+
+  // Asked again at once: the older request ends, the window waits for the newer one.
+  button(window, "Cancel_Button")->click();
+  seatButton(1)->click();
+  seatButton(1)->click();
+  EXPECT_TRUE(within(15s, [&] { return !console_->screenshotBytes().isEmpty() && allSent(); }));
+  EXPECT_TRUE(window.isVisible());
 }
 
 TEST_F(ConsoleEndToEnd, ABlankedPcThatComesBackIsBlankedAgain) {
