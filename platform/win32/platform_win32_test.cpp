@@ -68,6 +68,23 @@ bool ended(const win32::UniqueHandle& process, DWORD ms = 5000) {
   return ::WaitForSingleObject(process.get(), ms) == WAIT_OBJECT_0;
 }
 
+// A quoted value comes back as exactly one argument when a program splits its
+// command line the Windows way.
+TEST(Win32Launcher, QuotedParametersSplitBackUnchanged) {
+  for (const std::string value : {"demo1234", "mit Blank", "a\\b", "a\\\"b", "trail\\", "\"", "", "x y\\ z\\"}) {
+    const std::string commandLine = "viewer.exe -password " + quoteParameter(value) + " host::5900";
+    int count = 0;
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    LPWSTR* args = ::CommandLineToArgvW(wide.c_str(), &count);
+    ASSERT_TRUE(args) << value;
+    ASSERT_EQ(count, 4) << commandLine;
+    EXPECT_EQ(std::wstring(args[2]), std::wstring(value.begin(), value.end())) << commandLine;
+    EXPECT_EQ(std::wstring(args[3]), L"host::5900");
+    ::LocalFree(args);
+  }
+  EXPECT_EQ(quoteParameter("demo1234"), "demo1234");
+}
+
 TEST(Win32ProcessControl, CountsAndTerminatesByExactName) {
   TempDir dir;
   const std::string name = "swtest_sleep_" + std::to_string(::GetCurrentProcessId()) + ".exe";
