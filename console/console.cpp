@@ -65,7 +65,12 @@ Console::Console(ConsolePaths paths, ConsoleServices services)
   wireEditing();
 }
 
-Console::~Console() = default;
+Console::~Console() {
+  // The viewers go with the main window; their workers then end within a
+  // moment (a connect under way within its time-out).
+  main_.reset();
+  waitForThumbnailWorkers(std::chrono::seconds(6));
+}
 
 void Console::wireMenus() {
   auto& w = *main_;

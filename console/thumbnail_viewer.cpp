@@ -22,7 +22,17 @@ const QColor kOuterBackground(212, 208, 200);
 constexpr int kFrameIntervalMs = 200;  // at most five frames a second per seat
 constexpr int kClientTag = 0x5357;     // our pointer in the rfbClient's data list
 
+std::atomic<int> liveWorkers{0};
+
 }  // namespace
+
+bool waitForThumbnailWorkers(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (liveWorkers > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return liveWorkers == 0;
+}
 
 // One connection: owns the worker thread and everything libvncclient touches.
 // The viewer drops its reference when the connection has ended; the thread
@@ -41,7 +51,11 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
 
   void start() {
     auto self = shared_from_this();
-    thread_ = std::thread([self] { self->run(); });
+    ++liveWorkers;
+    thread_ = std::thread([self] {
+      self->run();
+      --liveWorkers;
+    });
     thread_.detach();
   }
   void stop() { stop_ = true; }

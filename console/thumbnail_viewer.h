@@ -13,12 +13,18 @@
 #include <QThread>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 namespace saalwacht::console {
 
 // Size of a thumbnail at zoom position p (7..35): 72 x 52 scaled by p / 7.
 QSize thumbnailSize(int zoom);
+
+// Waits up to `limit` until every connection's worker thread has ended (the
+// viewers are gone or disconnected); true when none is left. Called before
+// the program ends, so no worker outlives what it uses.
+bool waitForThumbnailWorkers(std::chrono::milliseconds limit);
 
 class VncSession;
 
