@@ -19,6 +19,7 @@
 #include <iostream>
 #include <thread>
 
+#include "median.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
 #include "temp_dir.h"
@@ -28,12 +29,9 @@ using namespace saalwacht;
 using namespace std::chrono;
 namespace fs = std::filesystem;
 
-namespace {
+using bench::median;
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+namespace {
 
 bool hasViewableWindowNamed(Display* display, Window window, const std::string& title) {
   XWindowAttributes attributes;

@@ -24,50 +24,24 @@
 
 #include "console/console.h"
 #include "console/message_display.h"
+#include "median.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"
 #include "platform/processes.h"
 #include "platform/system.h"
 #include "student_pc.h"
+#include "console_fakes.h"
 #include "temp_dir.h"
 
 using namespace saalwacht;
 using namespace std::chrono;
 namespace fs = std::filesystem;
 
+using bench::median;
+
 namespace {
 
 constexpr int kSeats = 48;
-
-struct AllAnswer : platform::EchoTest {
-  int averageRoundTripMs(const std::string&) override { return 0; }
-  std::string missingPermission() override { return {}; }
-};
-
-struct Silent : console::MessageDisplay {
-  void show(QWidget*, const QString&, const QString& text, Kind) override {
-    std::fprintf(stderr, "console says: %s\n", text.toStdString().c_str());
-  }
-  QString askSaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString askOpenFileName(QWidget*, const QString&) override { return {}; }
-  bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-};
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-template <typename Condition>
-bool spinEvents(Condition condition, milliseconds limit) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition()) {
-    if (timer.elapsed() > limit.count()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
 
 // Opens one connection to each address at once and waits until all are up.
 double connectAllMs(const std::vector<std::string>& addresses) {
@@ -128,20 +102,22 @@ int main(int argc, char** argv) {
 
   auto launcher = platform::createProgramLauncher();
   auto processes = platform::createProcessControl();
-  AllAnswer echo;
-  Silent messages;
+  testing::FakeEcho echo;
+  echo.everyone = true;
+  testing::RecordingMessages messages;
+  messages.echoToStderr = true;
   console::Console teacher({testing::binDir() / "saalwacht", testing::binDir(), home.path()},
                            {*launcher, *processes, echo, messages});
   if (auto failed = teacher.start()) {
     std::fprintf(stderr, "fanout_bench: %s\n", failed->toStdString().c_str());
     return 1;
   }
-  spinEvents([&] {
+  testing::within(seconds(30), [&] {
     for (int seat = 1; seat <= kSeats; ++seat) {
       if (!teacher.mainWindow().seatButton(seat)->isEnabled()) return false;
     }
     return true;
-  }, seconds(30));
+  });
   teacher.monitor().stop();  // the seat walk would only add noise
 
   auto flagsRead = [&](char value) {
@@ -154,7 +130,7 @@ int main(int argc, char** argv) {
   std::vector<double> fanout, delivered, baseline;
   for (int run = 0; run < 11; ++run) {
     teacher.resetAll();
-    if (!spinEvents([&] { return flagsRead('0') && teacher.commandClient().outstanding() == 0; }, seconds(20))) {
+    if (!testing::within(seconds(20), [&] { return flagsRead('0') && teacher.commandClient().outstanding() == 0; })) {
       std::fprintf(stderr, "fanout_bench: reset did not reach every service\n");
       return 1;
     }
@@ -171,9 +147,9 @@ int main(int argc, char** argv) {
       allBlank = true;
     });
     teacher.blankAll();
-    spinEvents([&] { return teacher.commandClient().outstanding() == 0; }, seconds(20));
+    testing::within(seconds(20), [&] { return teacher.commandClient().outstanding() == 0; });
     const double deliveredMs = duration<double, std::milli>(steady_clock::now() - begin).count();
-    spinEvents([&] { return allBlank.load(); }, seconds(20));
+    testing::within(seconds(20), [&] { return allBlank.load(); });
     watcher.join();
     if (run == 0) continue;  // warm-up
     delivered.push_back(deliveredMs);
@@ -181,7 +157,7 @@ int main(int argc, char** argv) {
     baseline.push_back(connectMs);
   }
   teacher.resetAll();
-  spinEvents([&] { return teacher.commandClient().outstanding() == 0; }, seconds(20));
+  testing::within(seconds(20), [&] { return teacher.commandClient().outstanding() == 0; });
 
   const double f = median(fanout), b = median(baseline);
   std::printf("\"Alle dunkelschalten\" to 48 services having handled \"10\": median %.1f ms over 10 runs\n", f);

@@ -27,6 +27,7 @@
 #include "platform/posix/spawn_posix.h"
 #include "platform/processes.h"
 #include "platform/system.h"
+#include "console_fakes.h"
 #include "temp_dir.h"
 
 using namespace saalwacht;
@@ -34,15 +35,6 @@ using namespace std::chrono;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Silent : console::MessageDisplay {
-  void show(QWidget*, const QString&, const QString& text, Kind) override {
-    std::fprintf(stderr, "console says: %s\n", text.toStdString().c_str());
-  }
-  QString askSaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString askOpenFileName(QWidget*, const QString&) override { return {}; }
-  bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-};
 
 bool run(const std::vector<std::string>& argv) {
   auto child = platform::posix::spawn({argv[0], {argv.begin() + 1, argv.end()}, std::nullopt, std::nullopt});
@@ -88,7 +80,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "reachability_bench: no ICMP permission\n");
     return 1;
   }
-  Silent messages;
+  testing::RecordingMessages messages;
+  messages.echoToStderr = true;
   const auto bin = platform::executableDir();
   console::Console teacher({bin / "saalwacht", bin, home.path()}, {*launcher, *processes, *echo, messages});
   if (auto failed = teacher.start()) {

@@ -15,6 +15,7 @@
 #include <iostream>
 
 #include "cli/command_client.h"
+#include "median.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
 #include "student_pc.h"
@@ -24,12 +25,9 @@ using namespace saalwacht;
 using namespace std::chrono;
 namespace fs = std::filesystem;
 
-namespace {
+using bench::median;
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+namespace {
 
 // CPU seconds of a process: its own and that of its ended, collected children.
 std::pair<double, double> cpuSeconds(pid_t pid) {

@@ -26,6 +26,7 @@
 #include "platform/launcher.h"
 #include "platform/processes.h"
 #include "platform/system.h"
+#include "console_fakes.h"
 #include "temp_dir.h"
 #include "vnc_test_server.h"
 
@@ -39,24 +40,6 @@ constexpr int kSeats = 48;
 constexpr int kPort = 5900;
 
 std::string address(int seat) { return "127.0.5." + std::to_string(seat); }
-
-// Answers like a PC on the network: three round trips with two 200 ms pauses.
-struct AllAnswer : platform::EchoTest {
-  int averageRoundTripMs(const std::string&) override {
-    std::this_thread::sleep_for(milliseconds(400));
-    return 0;
-  }
-  std::string missingPermission() override { return {}; }
-};
-
-struct Quiet : console::MessageDisplay {
-  void show(QWidget*, const QString&, const QString& text, Kind) override {
-    std::fprintf(stderr, "console says: %s\n", text.toStdString().c_str());
-  }
-  QString askSaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString askOpenFileName(QWidget*, const QString&) override { return {}; }
-  bool choosePrinter(QWidget*, QPrinter&) override { return false; }
-};
 
 // The student screens: 48 servers changing 5 times a second; the bytes sent
 // so far are written to `report` every 100 ms.
@@ -92,18 +75,6 @@ long rssKb() {
     if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
   }
   return -1;
-}
-
-template <typename Done>
-bool spin(milliseconds limit, Done done) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > limit.count()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
 }
 
 }  // namespace
@@ -144,8 +115,12 @@ int main(int argc, char** argv) {
   console::writeRemotePassword(work.path() / "saalwacht.bmp", "bench123", error);
   auto launcher = platform::createProgramLauncher();
   auto processes = platform::createProcessControl();
-  AllAnswer echo;
-  Quiet messages;
+  // Answers like a PC on the network: three round trips with two 200 ms pauses.
+  testing::FakeEcho echo;
+  echo.everyone = true;
+  echo.delay = milliseconds(400);
+  testing::RecordingMessages messages;
+  messages.echoToStderr = true;
   const auto bin = platform::executableDir();
   console::Console teacher({bin / "saalwacht", bin, work.path()}, {*launcher, *processes, echo, messages});
   if (auto failed = teacher.start()) {
@@ -157,25 +132,25 @@ int main(int argc, char** argv) {
     for (int seat = 1; seat <= kSeats; ++seat) teacher.viewer(seat)->setServerSideScaling(scaling);
     teacher.mainWindow().action("Miniaturbildereinblenden1")->trigger();
     // The seat walk connects one seat per visit; wait until all 48 show frames.
-    const bool all = spin(seconds(60), [&] {
+    const bool all = testing::within(seconds(60), [&] {
       for (int seat = 1; seat <= kSeats; ++seat) {
         if (teacher.viewer(seat)->frame().isNull()) return false;
       }
       return true;
     });
     if (!all) std::fprintf(stderr, "thumbnail_bench: not every thumbnail showed a frame\n");
-    spin(seconds(2), [] { return false; });
+    testing::within(seconds(2), [] { return false; });
     const long long bytesBefore = readBytes(report);
     const double cpuBefore = cpuSeconds();
     const auto begin = steady_clock::now();
-    spin(seconds(20), [] { return false; });
+    testing::within(seconds(20), [] { return false; });
     const double wall = duration<double>(steady_clock::now() - begin).count();
     const double cpu = cpuSeconds() - cpuBefore;
     const double perThumb = (readBytes(report) - bytesBefore) / wall / kSeats;
     std::printf("%s server-side scaling: console CPU %.1f %% of one core, RSS %ld KiB, %.1f KiB per thumbnail per s\n",
                 scaling ? "with   " : "without", 100 * cpu / wall, rssKb(), perThumb / 1024);
     teacher.mainWindow().action("Miniaturbilderausblenden1")->trigger();
-    spin(seconds(10), [&] {
+    testing::within(seconds(10), [&] {
       for (int seat = 1; seat <= kSeats; ++seat) {
         if (teacher.viewer(seat)->connectionUp()) return false;
       }

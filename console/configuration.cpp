@@ -175,4 +175,13 @@ std::optional<std::string> saveConfiguration(const ProfileFile& profile) {
   return "In " + profile.path().string() + " kann nicht geschrieben werden";
 }
 
+std::optional<std::string> updateConfiguration(const std::filesystem::path& path,
+                                               const std::function<void(ProfileFile&)>& change) {
+  auto loaded = ProfileFile::load(path);
+  auto* profile = std::get_if<ProfileFile>(&loaded);
+  if (!profile) return "In " + path.string() + " kann nicht geschrieben werden";
+  change(*profile);
+  return saveConfiguration(*profile);
+}
+
 }  // namespace saalwacht::console

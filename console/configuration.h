@@ -5,6 +5,7 @@
 //
 // Pure C++ on top of ProfileFile; the caller owns the ProfileFile.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,6 +100,11 @@ void storeSettings(ProfileFile& profile, const Settings& settings);
 
 // Saves the file; on failure "In <path> kann nicht geschrieben werden".
 std::optional<std::string> saveConfiguration(const ProfileFile& profile);
+
+// One writing pass: reads the file at `path` afresh, applies `change` and
+// saves it. Returns the same error text when the file cannot be read or saved.
+std::optional<std::string> updateConfiguration(const std::filesystem::path& path,
+                                               const std::function<void(ProfileFile&)>& change);
 
 // A decimal integer as the console accepts it: optional blanks before it,
 // an optional sign, digits, nothing after. Nothing if it is not one or does

@@ -86,19 +86,9 @@ void Console::wireMenus() {
     security_->show();
     security_->raise();
   });
-  connect(about_.get(), &AboutBox::webLinkClicked, this, [this](const QString& address) {
-    const int result = launcher_.open(address.toStdString(), "0");
-    if (auto text = platform::launchFailureText(result); !text.empty()) {
-      messages_.show(about_.get(), QStringLiteral("Fehler"), q(text), MessageDisplay::Kind::Warning);
-    }
-  });
+  connect(about_.get(), &AboutBox::webLinkClicked, this,
+          [this](const QString& address) { launch(address, QStringLiteral("0"), about_.get()); });
   connect(about_.get(), &QDialog::finished, main_.get(), [this] { main_->repaint(); });
-  for (int seat = 1; seat <= kSeatCount; ++seat) {
-    SeatButton* button = w.seatButton(seat);
-    connect(button, &QWidget::customContextMenuRequested, this, [this, button](const QPoint& at) {
-      main_->seatMenu()->popup(button->mapToGlobal(at));
-    });
-  }
 }
 
 QWidget* Console::windowNamed(std::string_view name) const {
@@ -308,12 +298,7 @@ QString Console::storePassword(const QString& password) {
 void Console::openHelp() {
   // The folder is the menu item's caption, so a translation names its own.
   const QString caption = main_->action("Hilfe2")->text();
-  const std::string page =
-      (paths_.programFolder / caption.toStdString() / "index.htm").string();
-  const int result = launcher_.open(page, "0");
-  if (auto text = platform::launchFailureText(result); !text.empty()) {
-    messages_.show(main_.get(), QStringLiteral("Fehler"), q(text), MessageDisplay::Kind::Warning);
-  }
+  launch(q((paths_.programFolder / caption.toStdString() / "index.htm").string()), QStringLiteral("0"));
 }
 
 void Console::showAbout() {

@@ -152,7 +152,7 @@ class Console : public QObject {
   void applySettings();
   void startMonitoring();
   void seatUpdate(const QString& name, bool reachable);
-  void runAction(int seat, int action, bool fromList);
+  void runAction(int seat, int action);
   void setState(int seat, SeatState state);
   SeatState state(int seat) const;
   bool seatEnabled(int seat) const;
@@ -163,7 +163,9 @@ class Console : public QObject {
   void refuse();
   void send(int seat, const QString& host, CommandKind kind, const QString& text = {});
   // VNC programs.
-  void launch(const QString& program, const QString& parameters);
+  // Starts a program through the launcher; a failure is shown over `parent`
+  // (the main window when none is given).
+  void launch(const QString& program, const QString& parameters, QWidget* parent = nullptr);
   bool serverStart();
   void serverStop();
   void handOverWait();

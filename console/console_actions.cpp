@@ -42,8 +42,6 @@ void Console::wireActions() {
   auto& w = *main_;
   for (int seat = 1; seat <= kSeatCount; ++seat) {
     connect(w.seatButton(seat), &QAbstractButton::clicked, this, [this, seat] { seatClicked(seat); });
-    // Replaces the plain popup of wireMenus(): the seat menu knows its seat.
-    disconnect(w.seatButton(seat), &QWidget::customContextMenuRequested, this, nullptr);
     connect(w.seatButton(seat), &QWidget::customContextMenuRequested, this, [this, seat](const QPoint& at) {
       if (editing()) {
         // The edit menu offers what fits the seat's name.
@@ -137,13 +135,13 @@ void Console::seatClicked(int seat) {
   if (actionLocked_) return;
   if (!main_->action("Raumplan_bearbeiten")->isEnabled()) return;
   const int action = main_->actionList()->currentIndex();
-  runAction(seat, action, true);
+  runAction(seat, action);
   if ((action == 3 || action == 4) && allNormal()) releaseLock();
 }
 
-void Console::seatMenuAction(int seat, int action) { runAction(seat, action, false); }
+void Console::seatMenuAction(int seat, int action) { runAction(seat, action); }
 
-void Console::runAction(int seat, int action, bool) {
+void Console::runAction(int seat, int action) {
   const QString name = nameOf(seat);
   if (name.isEmpty()) return;
   // The seat's link is that of the first seat with this name.
@@ -225,10 +223,10 @@ void Console::runAction(int seat, int action, bool) {
 
 // ---------------------------------------------------------------- VNC programs
 
-void Console::launch(const QString& program, const QString& parameters) {
+void Console::launch(const QString& program, const QString& parameters, QWidget* parent) {
   const int result = launcher_.open(program.toStdString(), parameters.toStdString());
   if (auto text = platform::launchFailureText(result); !text.empty()) {
-    messages_.show(main_.get(), QStringLiteral("Fehler"), q(text), MessageDisplay::Kind::Warning);
+    messages_.show(parent ? parent : main_.get(), QStringLiteral("Fehler"), q(text), MessageDisplay::Kind::Warning);
   }
 }
 

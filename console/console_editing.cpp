@@ -204,15 +204,8 @@ void Console::savePlan() {
     plan.names[seat - 1] = button->text().toStdString();
     plan.positions[seat - 1] = {main_->seatPanel(seat)->x(), main_->seatPanel(seat)->y()};
   }
-  auto loaded = ProfileFile::load(paths_.home / kConfigurationFileName);
-  std::optional<std::string> failed;
-  if (std::holds_alternative<ProfileLoadError>(loaded)) {
-    failed = "In " + (paths_.home / kConfigurationFileName).string() + " kann nicht geschrieben werden";
-  } else {
-    auto& profile = std::get<ProfileFile>(loaded);
-    storeRoomPlan(profile, plan);
-    failed = saveConfiguration(profile);
-  }
+  const auto failed = updateConfiguration(paths_.home / kConfigurationFileName,
+                                          [&](ProfileFile& profile) { storeRoomPlan(profile, plan); });
   if (failed) {
     // The rest of the save is skipped; monitoring waits for the next save or cancel.
     messages_.show(main_.get(), QStringLiteral("Saalwacht"), q(*failed), MessageDisplay::Kind::Error);
@@ -324,15 +317,8 @@ void Console::applySettingsDialog() {
   next.thumbnailMenu = s.radio("Miniaturbilder_einausblenden_Button_anzeigen")->isChecked();
   next.internetButton = s.radio("Internetfreigabebutton_anzeigen")->isChecked();
 
-  auto loaded = ProfileFile::load(paths_.home / kConfigurationFileName);
-  std::optional<std::string> failed;
-  if (std::holds_alternative<ProfileLoadError>(loaded)) {
-    failed = "In " + (paths_.home / kConfigurationFileName).string() + " kann nicht geschrieben werden";
-  } else {
-    auto& profile = std::get<ProfileFile>(loaded);
-    storeSettings(profile, next);
-    failed = saveConfiguration(profile);
-  }
+  const auto failed = updateConfiguration(paths_.home / kConfigurationFileName,
+                                          [&](ProfileFile& profile) { storeSettings(profile, next); });
   if (failed) {
     messages_.show(settings_.get(), settings_->windowTitle(), q(*failed), MessageDisplay::Kind::Error);
     return;

@@ -34,6 +34,7 @@
 #include "platform/processes.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/system.h"
+#include "console_fakes.h"
 #include "temp_dir.h"
 #include "vnc_test_server.h"
 
@@ -42,37 +43,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RecordingMessages : MessageDisplay {
-  struct Shown {
-    QString caption, text;
-  };
-  void show(QWidget*, const QString& caption, const QString& text, Kind) override { shown.push_back({caption, text}); }
-  QString askSaveFileName(QWidget*, const QString& proposed, const QString&) override {
-    proposedFile = proposed;
-    return saveAs;
-  }
-  QString askOpenFileName(QWidget*, const QString&) override { return openFile; }
-  bool choosePrinter(QWidget*, QPrinter& printer) override {
-    if (printTo.isEmpty()) return false;
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(printTo);
-    return true;
-  }
-  std::vector<Shown> shown;
-  QString saveAs, proposedFile, printTo, openFile;
-};
-
-// Echo answers by name, at once.
-struct FakeEcho : platform::EchoTest {
-  int averageRoundTripMs(const std::string& name) override {
-    std::lock_guard lock(mutex);
-    return answering.count(name) ? 0 : -1;
-  }
-  std::string missingPermission() override { return problem; }
-  std::mutex mutex;
-  std::set<std::string> answering;
-  std::string problem;
-};
+using testing::FakeEcho;
+using testing::RecordingMessages;
+using testing::within;
 
 struct FakeProcesses : platform::ProcessControl {
   int count(std::string_view name) override { return running.count(std::string(name)) ? running[std::string(name)] : 0; }
@@ -536,16 +509,6 @@ TEST(Thumbnails, SizeFollowsTheZoom) {
   for (const auto& c : cases) EXPECT_EQ(thumbnailSize(c.zoom), c.size) << c.zoom;
 }
 
-// Waits, with the event loop running, until `done` or about `ms` passed.
-template <typename Done>
-bool spin(int ms, Done done) {
-  for (int i = 0; i < ms / 10 && !done(); ++i) {
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  }
-  return done();
-}
-
 TEST(Thumbnails, ShowTheScaledScreenWithTheRightPassword) {
   testing::VncTestServer server("127.0.4.1", 5911, 640, 480, "geheim");
   ASSERT_TRUE(server.running());
@@ -559,7 +522,7 @@ TEST(Thumbnails, ShowTheScaledScreenWithTheRightPassword) {
     QObject::connect(&viewer, &ThumbnailViewer::ended, [&](bool auth) { ended = auth; });
     viewer.connectTo("127.0.4.1", 5911, "geheim");
     EXPECT_TRUE(viewer.connectionUp());
-    ASSERT_TRUE(spin(10000, [&] { return !viewer.frame().isNull(); }));
+    ASSERT_TRUE(within(std::chrono::milliseconds(10000), [&] { return !viewer.frame().isNull(); }));
     const QImage frame = viewer.frame();
     EXPECT_EQ(frame.size(), QSize(144, 104));
     // 4:3 in 144 x 104: the picture is 138 wide, centred; red left, blue right.
@@ -569,7 +532,7 @@ TEST(Thumbnails, ShowTheScaledScreenWithTheRightPassword) {
     EXPECT_GT(right.blue(), 180) << right.name().toStdString();
     EXPECT_LT(right.red(), 80) << right.name().toStdString();
     viewer.disconnectFromServer();
-    ASSERT_TRUE(spin(5000, [&] { return ended.has_value(); }));
+    ASSERT_TRUE(within(std::chrono::milliseconds(5000), [&] { return ended.has_value(); }));
     EXPECT_FALSE(*ended);
     EXPECT_FALSE(viewer.connectionUp());
   }
@@ -593,7 +556,7 @@ TEST(Thumbnails, AWrongPasswordAndARefusedConnectionEndTheViewer) {
     viewer.connectTo(c.host, 5912, c.password);
     // "connect" is drawn while it tries.
     EXPECT_TRUE(viewer.grab().toImage().pixelColor(0, 0).isValid());
-    ASSERT_TRUE(spin(15000, [&] { return ended.has_value(); }));
+    ASSERT_TRUE(within(std::chrono::milliseconds(15000), [&] { return ended.has_value(); }));
     EXPECT_EQ(*ended, c.authFailed);
     EXPECT_TRUE(viewer.frame().isNull());
   }
@@ -611,20 +574,20 @@ TEST_F(ConsoleTest, TheSeatWalkConnectsThumbnailsAndHidesThoseThatEnd) {
   ThumbnailViewer* first = c.viewer(1);
   ThumbnailViewer* second = c.viewer(2);
   EXPECT_EQ(first->objectName(), "ViewerX1");
-  ASSERT_TRUE(spin(10000, [&] { return !first->frame().isNull(); }));
+  ASSERT_TRUE(within(std::chrono::milliseconds(10000), [&] { return !first->frame().isNull(); }));
   EXPECT_TRUE(first->isVisibleTo(&c.mainWindow()));
   EXPECT_EQ(first->size(), QSize(144, 104));
   EXPECT_EQ(first->pos(), QPoint(0, 20));
   // The seat grows with its miniature.
   EXPECT_EQ(c.mainWindow().seatPanel(1)->size(), QSize(144, 124));
   // The refused password hides the miniature again.
-  ASSERT_TRUE(spin(10000, [&] { return !second->connectionUp() && !second->isVisibleTo(&c.mainWindow()); }));
+  ASSERT_TRUE(within(std::chrono::milliseconds(10000), [&] { return !second->connectionUp() && !second->isVisibleTo(&c.mainWindow()); }));
 
   // Hidden through the menu: every viewer ends and hides.
   c.mainWindow().action("Miniaturbilderausblenden1")->trigger();
   EXPECT_FALSE(c.thumbnailsShown());
   EXPECT_TRUE(c.mainWindow().action("Miniaturbildereinblenden1")->isVisible());
-  ASSERT_TRUE(spin(5000, [&] { return !first->connectionUp() && !first->isVisibleTo(&c.mainWindow()); }));
+  ASSERT_TRUE(within(std::chrono::milliseconds(5000), [&] { return !first->connectionUp() && !first->isVisibleTo(&c.mainWindow()); }));
   c.monitor().stop();
 }
 
@@ -824,10 +787,3 @@ TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {
 
 }  // namespace
 }  // namespace saalwacht::console
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -81,11 +81,6 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     self->frameBuffer_ = client->frameBuffer;
     return client->frameBuffer != nullptr;
   }
-  static rfbBool hook(rfbClient* client, rfbServerToClientMsg*) {
-    (void)client;
-    return FALSE;  // not ours: let libvncclient handle it
-  }
-
   QSize targetSize() {
     std::lock_guard lock(sizeMutex_);
     return target_.size;
@@ -129,7 +124,6 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     client->serverHost = strdup(target_.host.c_str());
     client->serverPort = target_.port;
     client->listenPort = -1;
-    (void)hook;
 
     if (!rfbInitClient(client, nullptr, nullptr)) {
       // rfbInitClient frees the client, but not our framebuffer, on failure.

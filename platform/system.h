@@ -23,7 +23,8 @@ std::optional<std::string> environmentValue(const char* name);
 
 // Writes `bytes` to PATH.tmp and renames it over `path`, so that readers
 // never see a half-written file; the old file's permissions are kept.
-// Returns an error text, or nothing on success. Portable (std::filesystem).
+// Returns an error text, or nothing on success. Portable (std::filesystem),
+// like readFile.
 std::optional<std::string> replaceFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Reads a whole file; nothing if it cannot be read.

@@ -1,6 +1,4 @@
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 #include "platform/system.h"
@@ -25,15 +23,6 @@ std::optional<std::string> environmentValue(const char* name) {
   const char* value = std::getenv(name);
   if (!value || !*value) return std::nullopt;
   return std::string(value);
-}
-
-std::optional<std::string> readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return std::move(content).str();
 }
 
 }  // namespace saalwacht::platform

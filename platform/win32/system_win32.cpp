@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "platform/system.h"
 #include "platform/win32/wide.h"
@@ -54,15 +52,6 @@ std::optional<std::string> environmentValue(const char* name) {
   if (n == 0 || n >= needed) return std::nullopt;
   value.resize(n);
   return win32::narrow(value);
-}
-
-std::optional<std::string> readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return std::move(content).str();
 }
 
 }  // namespace saalwacht::platform

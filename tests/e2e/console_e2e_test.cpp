@@ -24,6 +24,7 @@
 #include "platform/launcher.h"
 #include "platform/processes.h"
 #include "platform/system.h"
+#include "console_fakes.h"
 #include "student_pc.h"
 #include "temp_dir.h"
 #include "xvfb.h"
@@ -39,55 +40,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::StudentPc;
 
-struct RecordingMessages : MessageDisplay {
-  void show(QWidget*, const QString&, const QString& text, Kind) override { shown.push_back(text); }
-  QString askSaveFileName(QWidget*, const QString& proposed, const QString&) override {
-    proposedFile = proposed;
-    return saveAs;
-  }
-  QString askOpenFileName(QWidget*, const QString&) override { return openFile; }
-  bool choosePrinter(QWidget*, QPrinter& printer) override {
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(printTo);
-    return !printTo.isEmpty();
-  }
-  std::vector<QString> shown;
-  QString saveAs, proposedFile, printTo, openFile;
-};
-
-// The student PCs answer when the test says so.
-struct SwitchableEcho : platform::EchoTest {
-  int averageRoundTripMs(const std::string& name) override {
-    std::this_thread::sleep_for(5ms);
-    std::lock_guard lock(mutex);
-    return answering.count(name) ? 1 : -1;
-  }
-  std::string missingPermission() override { return {}; }
-  void set(const std::string& name, bool on) {
-    std::lock_guard lock(mutex);
-    if (on) answering.insert(name);
-    else answering.erase(name);
-  }
-  std::mutex mutex;
-  std::set<std::string> answering;
-};
-
-// Keeps the event loop running until `condition` holds or `limit` passes.
-template <typename Condition>
-bool within(std::chrono::milliseconds limit, Condition condition) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition()) {
-    if (timer.elapsed() > limit.count()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing::FakeEcho;
+using testing::RecordingMessages;
+using testing::within;
 
 class ConsoleEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
+    echo_.delay = 5ms;  // checks take a moment, as on a network
     ASSERT_TRUE(display_.start(640, 480)) << display_.message();
     fs::create_directories(home_);
     fs::create_directories(vnc_);
@@ -162,7 +122,7 @@ class ConsoleEndToEnd : public ::testing::Test {
   std::vector<std::unique_ptr<StudentPc>> pcs_;
   std::unique_ptr<platform::ProgramLauncher> launcher_ = platform::createProgramLauncher();
   std::unique_ptr<platform::ProcessControl> processes_ = platform::createProcessControl();
-  SwitchableEcho echo_;
+  FakeEcho echo_;
   RecordingMessages messages_;
   std::unique_ptr<Console> console_;
 };
@@ -184,7 +144,7 @@ TEST_F(ConsoleEndToEnd, BlankToggleRefusalAndTheResetOfOneSeat) {
   choose(1);
   seatButton(1)->click();
   ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_EQ(messages_.shown[0], "Zur Nutzung dieser Aktion erst ALLE ZURÜCKSETZEN wählen!");
+  EXPECT_EQ(messages_.shown[0].text, "Zur Nutzung dieser Aktion erst ALLE ZURÜCKSETZEN wählen!");
 
   // Clicked again through the list: the seat is reset and the lock released.
   choose(4);
@@ -240,7 +200,7 @@ TEST_F(ConsoleEndToEnd, MessageToAllCarriesTheTextAsSent) {
   EXPECT_EQ(dialog.target(), "ALLE");
   button(dialog, "Button1")->click();
   ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_EQ(messages_.shown[0], "Sie müssen zuerst noch einen Nachrichtentext eingeben!");
+  EXPECT_EQ(messages_.shown[0].text, "Sie müssen zuerst noch einen Nachrichtentext eingeben!");
 
   const QString text = QStringLiteral("Grüße an „alle“: \"Bitte speichern!\"\nZweite Zeile – Ä Ö Ü ß");
   dialog.textField()->setPlainText(text);
@@ -423,16 +383,9 @@ TEST_F(ConsoleEndToEnd, AServerThatNeverAppearsEndsTheWaitWithAMessage) {
   choose(3);
   seatButton(1)->click();
   ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_TRUE(messages_.shown[0].contains(QString::fromStdString(script.string()))) << messages_.shown[0].toStdString();
+  EXPECT_TRUE(messages_.shown[0].text.contains(QString::fromStdString(script.string()))) << messages_.shown[0].text.toStdString();
   EXPECT_FALSE(console_->serverMarked());
 }
 
 }  // namespace
 }  // namespace saalwacht::console
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <sstream>
 
 #include "platform/system.h"
 
@@ -31,6 +32,15 @@ std::optional<std::string> replaceFile(const fs::path& path, std::string_view by
     return "cannot replace " + path.string() + ": " + ec.message();
   }
   return std::nullopt;
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return std::move(content).str();
 }
 
 }  // namespace saalwacht::platform
