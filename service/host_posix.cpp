@@ -22,8 +22,7 @@
 #include "platform/session.h"
 #include "platform/spool.h"
 #include "platform/system.h"
-#include "service/command_server.h"
-#include "service/student_service.h"
+#include "service/serve.h"
 
 namespace fs = std::filesystem;
 using namespace saalwacht;
@@ -170,11 +169,6 @@ int registerService(const Options& options) {
 
 // ---- serving ----
 
-asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAddress) {
-  if (bindAddress) return {asio::ip::make_address(*bindAddress), protocol::kServicePort};
-  return {asio::ip::address_v6::any(), protocol::kServicePort};
-}
-
 int run(const Options& options) {
   const fs::path stateDir = platform::environmentValue("KURSDIENST_STATE_DIR").value_or("/var/lib/kursdienst");
   std::error_code error;
@@ -193,78 +187,25 @@ int run(const Options& options) {
   auto power = platform::createPowerControl(platform::environmentValue("KURSDIENST_POWEROFF"));
   auto spool = platform::createScreenshotSpool(stateDir);
 
-  asio::io_context io;
-  service::StudentService studentService({
-      .processes = *processes,
-      .launcher = *launcher,
-      .power = *power,
-      .spool = *spool,
-      .helperDir = platform::executableDir(),
-      .stateDir = stateDir,
-      .schedule =
-          [&io](std::chrono::milliseconds delay, std::function<void()> action) {
-            auto timer = std::make_shared<asio::steady_timer>(io, delay);
-            timer->async_wait([timer, action = std::move(action)](const asio::error_code& e) {
-              if (!e) action();
-            });
-          },
-      .status = [](const std::string& text) { std::cout << "kursdienst: " << text << std::endl; },
-  });
-
-  auto makeServer = [&](const asio::ip::tcp::endpoint& endpoint) {
-    return std::make_unique<service::CommandServer>(
-        io, endpoint,
-        [&studentService](const protocol::Command& command, service::ExchangeState& exchange) {
-          return studentService.handle(command, exchange);
-        },
-        [&studentService] { studentService.onDisconnect(); });
-  };
-  std::unique_ptr<service::CommandServer> server;
-  auto endpoint = listenEndpoint(options.bindAddress);
-  try {
-    try {
-      server = makeServer(endpoint);
-    } catch (const asio::system_error&) {
-      if (options.bindAddress) throw;
-      endpoint = {asio::ip::address_v4::any(), protocol::kServicePort};  // a system without IPv6
-      server = makeServer(endpoint);
-    }
-  } catch (const std::exception& e) {
-    std::cerr << "kursdienst: cannot listen on " << endpoint << ": " << e.what() << "\n";
-    return 1;
-  }
-  std::cout << "kursdienst " << SAALWACHT_VERSION << " listening on " << server->localEndpoint() << std::endl;
-
-  asio::steady_timer checkTimer(io);
-  std::function<void()> armCheck = [&] {
-    checkTimer.expires_after(service::kCheckPeriod);
-    checkTimer.async_wait([&](const asio::error_code& e) {
-      if (e) return;
-      studentService.onTimer();
-      armCheck();
-    });
-  };
-  armCheck();
-
-  asio::signal_set stopSignals(io, SIGTERM, SIGINT);
-  stopSignals.async_wait([&](const asio::error_code&, int) {
-    server->stop();
-    io.stop();
-  });
-  asio::signal_set childSignals(io, SIGCHLD);
-  std::function<void()> armReaper = [&] {
-    childSignals.async_wait([&](const asio::error_code& e, int) {
-      if (e) return;
-      platform::posix::reapChildren();
-      armReaper();
-    });
-  };
-  armReaper();
+  // SIGTERM and SIGINT stop the service; SIGCHLD collects ended helpers.
+  std::optional<asio::signal_set> stopSignals, childSignals;
+  std::function<void()> armReaper;
   std::signal(SIGPIPE, SIG_IGN);
-
-  io.run();
-  std::cout << "kursdienst stopped" << std::endl;
-  return 0;
+  return service::serveStudentService(
+      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
+      [&](asio::io_context& io, std::function<void()> stop) {
+        stopSignals.emplace(io, SIGTERM, SIGINT);
+        stopSignals->async_wait([stop](const asio::error_code&, int) { stop(); });
+        childSignals.emplace(io, SIGCHLD);
+        armReaper = [&] {
+          childSignals->async_wait([&](const asio::error_code& e, int) {
+            if (e) return;
+            platform::posix::reapChildren();
+            armReaper();
+          });
+        };
+        armReaper();
+      });
 }
 
 }  // namespace

@@ -24,8 +24,7 @@
 #include "platform/spool.h"
 #include "platform/system.h"
 #include "platform/win32/wide.h"
-#include "service/command_server.h"
-#include "service/student_service.h"
+#include "service/serve.h"
 
 namespace fs = std::filesystem;
 using namespace saalwacht;
@@ -177,11 +176,6 @@ fs::path commonDocumentsFolder() {
   return platform::executableDir();
 }
 
-asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAddress) {
-  if (bindAddress) return {asio::ip::make_address(*bindAddress), protocol::kServicePort};
-  return {asio::ip::address_v6::any(), protocol::kServicePort};
-}
-
 // Serves until a stop request; `running` is called once the port is open.
 int serve(const Options& options, const std::function<void()>& running) {
   const fs::path stateDir = fs::path(widen(platform::environmentValue("KURSDIENST_STATE_DIR").value_or("C:\\")));
@@ -195,77 +189,18 @@ int serve(const Options& options, const std::function<void()>& running) {
   auto power = platform::createPowerControl(powerOff);
   auto spool = platform::createScreenshotSpool(commonDocumentsFolder());
 
-  asio::io_context io;
-  service::StudentService studentService({
-      .processes = *processes,
-      .launcher = *launcher,
-      .power = *power,
-      .spool = *spool,
-      .helperDir = platform::executableDir(),
-      .stateDir = stateDir,
-      .schedule =
-          [&io](std::chrono::milliseconds delay, std::function<void()> action) {
-            auto timer = std::make_shared<asio::steady_timer>(io, delay);
-            timer->async_wait([timer, action = std::move(action)](const asio::error_code& e) {
-              if (!e) action();
-            });
-          },
-      .status = [](const std::string& text) { std::cout << "kursdienst: " << text << std::endl; },
-  });
-
-  auto makeServer = [&](const asio::ip::tcp::endpoint& endpoint) {
-    return std::make_unique<service::CommandServer>(
-        io, endpoint,
-        [&studentService](const protocol::Command& command, service::ExchangeState& exchange) {
-          return studentService.handle(command, exchange);
-        },
-        [&studentService] { studentService.onDisconnect(); });
-  };
-  std::unique_ptr<service::CommandServer> server;
-  auto endpoint = listenEndpoint(options.bindAddress);
-  try {
-    try {
-      server = makeServer(endpoint);
-    } catch (const asio::system_error&) {
-      if (options.bindAddress) throw;
-      endpoint = {asio::ip::address_v4::any(), protocol::kServicePort};  // a system without IPv6
-      server = makeServer(endpoint);
-    }
-  } catch (const std::exception& e) {
-    std::cerr << "kursdienst: cannot listen on " << endpoint << ": " << e.what() << std::endl;
-    return 1;
-  }
-  std::cout << "kursdienst " << SAALWACHT_VERSION << " listening on " << server->localEndpoint() << std::endl;
-
-  asio::steady_timer checkTimer(io);
-  std::function<void()> armCheck = [&] {
-    checkTimer.expires_after(service::kCheckPeriod);
-    checkTimer.async_wait([&](const asio::error_code& e) {
-      if (e) return;
-      studentService.onTimer();
-      armCheck();
-    });
-  };
-  armCheck();
-
-  {
-    std::lock_guard lock(gStopMutex);
-    gRequestStop = [&io, &server, &checkTimer] {
-      asio::post(io, [&io, &server, &checkTimer] {
-        server->stop();
-        checkTimer.cancel();
-        io.stop();
+  const int result = service::serveStudentService(
+      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
+      [&running](asio::io_context&, std::function<void()> stop) {
+        {
+          std::lock_guard lock(gStopMutex);
+          gRequestStop = std::move(stop);
+        }
+        running();
       });
-    };
-  }
-  running();
-  io.run();
-  {
-    std::lock_guard lock(gStopMutex);
-    gRequestStop = nullptr;
-  }
-  std::cout << "kursdienst stopped" << std::endl;
-  return 0;
+  std::lock_guard lock(gStopMutex);
+  gRequestStop = nullptr;
+  return result;
 }
 
 // ---- the service control manager's side ----

@@ -1,0 +1,102 @@
+#include "service/serve.h"
+
+#include <iostream>
+#include <memory>
+#include <mutex>
+
+#include "platform/system.h"
+#include "protocol/message.h"
+#include "service/command_server.h"
+#include "service/student_service.h"
+
+namespace saalwacht::service {
+namespace {
+
+asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAddress) {
+  if (bindAddress) return {asio::ip::make_address(*bindAddress), protocol::kServicePort};
+  return {asio::ip::address_v6::any(), protocol::kServicePort};
+}
+
+}  // namespace
+
+int serveStudentService(const ServeParts& parts,
+                        const std::function<void(asio::io_context& io, std::function<void()> stop)>& started) {
+  asio::io_context io;
+  StudentService studentService({
+      .processes = parts.processes,
+      .launcher = parts.launcher,
+      .power = parts.power,
+      .spool = parts.spool,
+      .helperDir = platform::executableDir(),
+      .stateDir = parts.stateDir,
+      .schedule =
+          [&io](std::chrono::milliseconds delay, std::function<void()> action) {
+            auto timer = std::make_shared<asio::steady_timer>(io, delay);
+            timer->async_wait([timer, action = std::move(action)](const asio::error_code& e) {
+              if (!e) action();
+            });
+          },
+      .status = [](const std::string& text) { std::cout << "kursdienst: " << text << std::endl; },
+  });
+
+  auto makeServer = [&](const asio::ip::tcp::endpoint& endpoint) {
+    return std::make_unique<CommandServer>(
+        io, endpoint,
+        [&studentService](const protocol::Command& command, ExchangeState& exchange) {
+          return studentService.handle(command, exchange);
+        },
+        [&studentService] { studentService.onDisconnect(); });
+  };
+  std::unique_ptr<CommandServer> server;
+  auto endpoint = listenEndpoint(parts.bindAddress);
+  try {
+    try {
+      server = makeServer(endpoint);
+    } catch (const asio::system_error&) {
+      if (parts.bindAddress) throw;
+      endpoint = {asio::ip::address_v4::any(), protocol::kServicePort};  // a system without IPv6
+      server = makeServer(endpoint);
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "kursdienst: cannot listen on " << endpoint << ": " << e.what() << std::endl;
+    return 1;
+  }
+  std::cout << "kursdienst " << SAALWACHT_VERSION << " listening on " << server->localEndpoint() << std::endl;
+
+  asio::steady_timer checkTimer(io);
+  std::function<void()> armCheck = [&] {
+    checkTimer.expires_after(kCheckPeriod);
+    checkTimer.async_wait([&](const asio::error_code& e) {
+      if (e) return;
+      studentService.onTimer();
+      armCheck();
+    });
+  };
+  armCheck();
+
+  // The stop function may be kept and called from any thread; once the loop
+  // has ended it does nothing, so it never reaches what is gone.
+  struct StopGate {
+    std::mutex mutex;
+    bool open = true;
+  };
+  auto gate = std::make_shared<StopGate>();
+  started(io, [gate, &io, &server, &checkTimer] {
+    std::lock_guard lock(gate->mutex);
+    if (!gate->open) return;
+    asio::post(io, [&io, &server, &checkTimer] {
+      server->stop();
+      checkTimer.cancel();
+      io.stop();
+    });
+  });
+  io.run();
+  {
+    std::lock_guard lock(gate->mutex);
+    gate->open = false;
+  }
+  std::cout << "kursdienst stopped" << std::endl;
+  return 0;
+}
+
+}  // namespace saalwacht::service

@@ -1,0 +1,37 @@
+#pragma once
+// The student service's serving loop, the same on every platform: the
+// service object, the command server on port 4000 and the 5 s check, all on
+// one io_context. The platform hosts wrap it with their own start and stop.
+
+#include <asio.hpp>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace saalwacht::platform {
+class PowerControl;
+class ProcessControl;
+class ScreenshotSpool;
+class SessionLauncher;
+}  // namespace saalwacht::platform
+
+namespace saalwacht::service {
+
+struct ServeParts {
+  platform::ProcessControl& processes;
+  platform::SessionLauncher& launcher;
+  platform::PowerControl& power;
+  platform::ScreenshotSpool& spool;
+  std::filesystem::path stateDir;
+  std::optional<std::string> bindAddress;  // all addresses when empty
+};
+
+// Listens and serves until stopped; returns the exit code (1 when the port
+// cannot be opened). Once listening it calls `started` on the service's
+// thread with its io_context and a stop function that any thread may call,
+// also after the loop has ended (it then does nothing).
+int serveStudentService(const ServeParts& parts,
+                        const std::function<void(asio::io_context& io, std::function<void()> stop)>& started);
+
+}  // namespace saalwacht::service
