@@ -15,18 +15,7 @@ started=$(date +%s)
 
 PACKAGES=(cmake ninja-build ccache g++-mingw-w64-x86-64-posix wine wine64 nsis
           libgtest-dev googletest xvfb xauth x11-utils imagemagick)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "test-windows: installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/install-packages.sh test-windows "${PACKAGES[@]}"
 
 # The Linux command-line client drives the Windows service.
 CLI=${SAALWACHT_CLI:-$ROOT/build/bin/saalwacht-cli}
