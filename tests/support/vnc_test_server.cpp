@@ -4,6 +4,9 @@
 #include <rfb/rfb.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +21,11 @@ struct VncTestServer::State {
   std::uint32_t left = 0, right = 0;
   int boxX = 0, boxY = 0, boxW = 0, boxH = 0;
   bool running = false;
+  // One thread serves every client: libvncserver's own background mode runs
+  // a thread per client and can crash when clients come and go quickly.
+  std::thread loop;
+  std::atomic<bool> stop{false};
+  std::mutex mutex;  // the screen is touched by the loop and by animate()
 };
 
 namespace {
@@ -59,12 +67,21 @@ VncTestServer::VncTestServer(const std::string& address, int port, int width, in
   rfbLogEnable(0);
   rfbInitServer(s.screen);
   s.running = s.screen->listenSock != RFB_INVALID_SOCKET;
-  if (s.running) rfbRunEventLoop(s.screen, 10000, TRUE);
+  if (s.running) {
+    s.loop = std::thread([&s] {
+      while (!s.stop) {
+        std::lock_guard lock(s.mutex);
+        rfbProcessEvents(s.screen, 5000);
+      }
+    });
+  }
 }
 
 VncTestServer::~VncTestServer() {
   auto& s = *state_;
   if (!s.screen) return;
+  s.stop = true;
+  if (s.loop.joinable()) s.loop.join();
   rfbShutdownServer(s.screen, TRUE);
   rfbScreenCleanup(s.screen);
 }
@@ -75,6 +92,7 @@ void VncTestServer::animate(int step) {
   // A box that wanders over the screen and changes colour: like a student
   // moving a window. The rest of the screen stays, as on a real desktop.
   auto& s = *state_;
+  std::lock_guard lock(s.mutex);
   const int boxW = std::min(240, s.width), boxH = std::min(160, s.height);
   const int x = (step * 37) % std::max(1, s.width - boxW), y = (step * 23) % std::max(1, s.height - boxH);
   const std::uint32_t colour = (static_cast<std::uint32_t>(step * 40) & 0xff) << 16 | 0x8040;
@@ -98,6 +116,7 @@ void VncTestServer::animate(int step) {
 
 long long VncTestServer::bytesSent() const {
   long long total = 0;
+  std::lock_guard lock(state_->mutex);
   rfbClientIteratorPtr it = rfbGetClientIterator(state_->screen);
   while (rfbClientPtr cl = rfbClientIteratorNext(it)) total += rfbStatGetSentBytes(cl);
   rfbReleaseClientIterator(it);
