@@ -30,4 +30,12 @@ std::optional<std::string> replaceFile(const std::filesystem::path& path, std::s
 // Reads a whole file; nothing if it cannot be read.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 
+// Like replaceFile, for secrets: the new file is readable by its owner only
+// from the moment it exists.
+std::optional<std::string> replacePrivateFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Whether others than the file's owner may read it (group or world bits on
+// POSIX); false where the platform cannot tell from the file alone.
+bool readableByOthers(const std::filesystem::path& path);
+
 }  // namespace saalwacht::platform

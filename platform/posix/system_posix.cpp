@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/system.h"
@@ -23,6 +24,11 @@ std::optional<std::string> environmentValue(const char* name) {
   const char* value = std::getenv(name);
   if (!value || !*value) return std::nullopt;
   return std::string(value);
+}
+
+bool readableByOthers(const std::filesystem::path& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace saalwacht::platform

@@ -54,4 +54,8 @@ std::optional<std::string> environmentValue(const char* name) {
   return win32::narrow(value);
 }
 
+// A user's own folders are closed to other users by their ACL; a key file
+// there inherits it.
+bool readableByOthers(const std::filesystem::path&) { return false; }
+
 }  // namespace saalwacht::platform
