@@ -13,11 +13,10 @@ std::optional<std::string> writeAndReplace(const fs::path& path, std::string_vie
   fs::path temporary = path;
   temporary += ".tmp";
   {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot create " + temporary.string();
     // Closed to others before the first byte is written.
+    std::error_code ignored;
     if (secret) fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write, ignored);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();

@@ -192,7 +192,8 @@ int run(const Options& options) {
   std::function<void()> armReaper;
   std::signal(SIGPIPE, SIG_IGN);
   return service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
+      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress,
+       service::settingsFile("/etc/kursdienst/kursdienst.conf")},
       [&](asio::io_context& io, std::function<void()> stop) {
         stopSignals.emplace(io, SIGTERM, SIGINT);
         stopSignals->async_wait([stop](const asio::error_code&, int) { stop(); });

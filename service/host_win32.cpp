@@ -190,7 +190,8 @@ int serve(const Options& options, const std::function<void()>& running) {
   auto spool = platform::createScreenshotSpool(commonDocumentsFolder());
 
   const int result = service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
+      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress,
+       service::settingsFile(platform::executableDir() / "kursdienst.conf")},
       [&running](asio::io_context&, std::function<void()> stop) {
         {
           std::lock_guard lock(gStopMutex);

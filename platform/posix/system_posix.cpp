@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,18 @@ std::optional<std::string> environmentValue(const char* name) {
 bool readableByOthers(const std::filesystem::path& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+void prepareListeningSocket(std::uintptr_t socket) {
+  const int on = 1;
+  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+bool writableByOthers(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  if (info.st_mode & (S_IWGRP | S_IWOTH)) return true;
+  return ::geteuid() == 0 && info.st_uid != 0;
 }
 
 }  // namespace saalwacht::platform
