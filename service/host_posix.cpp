@@ -23,6 +23,7 @@
 #include "platform/spool.h"
 #include "platform/system.h"
 #include "service/serve.h"
+#include "service/settings.h"
 
 namespace fs = std::filesystem;
 using namespace saalwacht;
@@ -100,7 +101,30 @@ bool systemctl(const std::vector<std::string>& args, std::string& error) {
   return true;
 }
 
+// The settings folder, closed to all but root, with a commented file that
+// changes nothing until the admin sets a key. An admin's own file is kept.
+bool installSettings(std::string& error) {
+  const fs::path file = service::settingsFile("/etc/kursdienst/kursdienst.conf");
+  const fs::path folder = file.parent_path();
+  std::error_code fsError;
+  fs::create_directories(folder / "trusted-keys", fsError);
+  for (const fs::path& dir : {folder, folder / "trusted-keys"}) {
+    if (::chmod(dir.c_str(), 0755) != 0 || (::geteuid() == 0 && ::chown(dir.c_str(), 0, 0) != 0)) {
+      error = dir.string() + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (fs::exists(file, fsError)) return true;
+  if (const auto failure = platform::replaceFile(file, service::sampleSettings())) {
+    error = *failure;
+    return false;
+  }
+  ::chmod(file.c_str(), 0644);
+  return true;
+}
+
 bool install(std::string& error) {
+  if (!installSettings(error)) return false;
   const fs::path exe = platform::executableDir() / "kursdienst";
   const fs::path unit = unitFolder() / kUnitName;
   const fs::path temp = unit.string() + ".tmp";

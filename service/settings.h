@@ -48,6 +48,9 @@ ServiceSettings loadServiceSettings(const std::filesystem::path& file);
 // nothing when it is none of these.
 std::optional<SourceRule> parseSourceRule(std::string_view text);
 
+// The commented settings file that an install puts in place.
+std::string_view sampleSettings();
+
 // Whether `address` matches an address or network rule (host names are
 // matched through their resolved addresses by the caller).
 bool matches(const SourceRule& rule, const asio::ip::address& address);
