@@ -48,6 +48,7 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
     resolver_.async_resolve(result_.host, std::to_string(request_.port),
                             [this, self](const asio::error_code& error, tcp::resolver::results_type endpoints) {
                               if (error) return fail(describe(error));
+                              if (request_.source) return connectFrom(*request_.source, endpoints);
                               asio::async_connect(socket_, endpoints,
                                                   [this, self](const asio::error_code& e, const tcp::endpoint&) {
                                                     if (e) return fail(describe(e));
@@ -57,6 +58,27 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
   }
 
  private:
+  // Connects from a chosen local address: to the first address of the host
+  // in the same family.
+  void connectFrom(const std::string& source, const tcp::resolver::results_type& endpoints) {
+    asio::error_code error;
+    const auto local = asio::ip::make_address(source, error);
+    if (error) return fail("--from " + source + ": not an address");
+    for (const auto& entry : endpoints) {
+      if (entry.endpoint().address().is_v4() != local.is_v4()) continue;
+      socket_.open(entry.endpoint().protocol(), error);
+      if (!error) socket_.bind({local, 0}, error);
+      if (error) return fail("--from " + source + ": " + error.message());
+      auto self = shared_from_this();
+      socket_.async_connect(entry.endpoint(), [this, self](const asio::error_code& e) {
+        if (e) return fail(describe(e));
+        connected();
+      });
+      return;
+    }
+    fail("no address of the host fits --from " + source);
+  }
+
   void armTimer(std::chrono::milliseconds timeout, std::string message) {
     auto self = shared_from_this();
     timer_.expires_after(timeout);

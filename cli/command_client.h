@@ -24,6 +24,7 @@ struct CommandRequest {
   std::chrono::milliseconds greetingTimeout{2000};
   std::uint16_t port = protocol::kServicePort;
   std::optional<crypto::PrivateKey> key;  // proves the commands
+  std::optional<std::string> source;      // the local address to connect from
 };
 
 struct HostResult {

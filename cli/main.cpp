@@ -14,7 +14,7 @@ using namespace saalwacht;
 namespace {
 
 void usage(std::ostream& out) {
-  out << "usage: saalwacht-cli [--timeout SECONDS] [--key FILE] HOST... COMMAND\n"
+  out << "usage: saalwacht-cli [--timeout SECONDS] [--key FILE] [--from ADDRESS] HOST... COMMAND\n"
          "       saalwacht-cli keygen FILE [COMMENT]\n"
          "commands:\n"
          "  reset              end screen blanking\n"
@@ -25,6 +25,7 @@ void usage(std::ostream& out) {
          "                     (with several hosts: FILE gets -HOST before its extension)\n"
          "--key FILE proves every command with the private key FILE (made by keygen); PCs whose\n"
          "kursdienst trusts its public key (FILE.pub) take only such commands.\n"
+         "--from ADDRESS connects from that local address (a PC with several networks).\n"
          "keygen writes a new private key to FILE (readable by you only) and its public key to FILE.pub.\n"
          "Exit status 0 when every host got its command.\n";
 }
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
       {"message", protocol::CommandCode::Message},
       {"screenshot", protocol::CommandCode::ScreenshotRequest},
   };
-  cli::CommandRequest request{protocol::CommandCode::Reset, {}};
+  cli::CommandRequest request{.code = protocol::CommandCode::Reset};
   std::vector<std::string> hosts;
   std::optional<std::string> commandWord;
   std::string argument;
@@ -88,6 +89,10 @@ int main(int argc, char** argv) {
       }
       request.connectTimeout = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
       request.exchangeTimeout = request.connectTimeout + std::chrono::seconds(15);
+      continue;
+    }
+    if (arg == "--from" && i + 1 < argc && !commandWord) {
+      request.source = argv[++i];
       continue;
     }
     if (arg == "--key" && i + 1 < argc && !commandWord) {

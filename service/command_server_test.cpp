@@ -26,9 +26,10 @@ class ServerTest : public ::testing::Test {
  protected:
   ~ServerTest() override {
     if (server_) {
+      // Everything the server started ends on its own thread before the
+      // loop goes, so no socket or timer outlives it.
       asio::post(io_, [this] { server_->stop(); });
       work_.reset();
-      io_.stop();
       thread_.join();
     }
   }
@@ -390,7 +391,10 @@ TEST_F(ServerTest, AFloodOfIdleConnectionsFromOneSourceCannotKeepAConsoleOut) {
   const auto commands = waitForCommands(1);
   ASSERT_EQ(commands.size(), 1u);
   EXPECT_EQ(commands[0].code, CommandCode::Blank);
-  EXPECT_GE(counters().dropped, 50u);
+  // The flood's own oldest connections made the room (accepted in the background).
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (counters().dropped < 53 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(counters().dropped, 53u);
 }
 
 TEST_F(ServerTest, APeerThatKeepsAskingNeverHasASecondPictureQueued) {

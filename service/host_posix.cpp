@@ -33,7 +33,7 @@ namespace {
 constexpr const char* kUnitName = "kursdienst.service";
 
 struct Options {
-  enum class Action { Run, Install, Uninstall } action = Action::Run;
+  enum class Action { Run, Install, Uninstall, Check } action = Action::Run;
   bool silent = false;
   std::optional<std::string> bindAddress;
 };
@@ -46,7 +46,8 @@ std::string upper(std::string text) {
 void usage(std::ostream& out) {
   out << "Aufruf: kursdienst [--bind ADRESSE]\n"
          "        kursdienst /INSTALL [/SILENT]     als systemd-Dienst einrichten\n"
-         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n";
+         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n"
+         "        kursdienst /CHECK                 kursdienst.conf und die Schlüssel prüfen\n";
 }
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -66,6 +67,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
       options.action = Options::Action::Install;
     } else if (name == "UNINSTALL") {
       options.action = Options::Action::Uninstall;
+    } else if (name == "CHECK") {
+      options.action = Options::Action::Check;
     } else if (name == "SILENT") {
       options.silent = true;
     } else {
@@ -239,6 +242,9 @@ int main(int argc, char** argv) {
   const auto options = parseOptions(argc, argv);
   if (!options) return 2;
   try {
+    if (options->action == Options::Action::Check) {
+      return service::checkSettings(service::settingsFile("/etc/kursdienst/kursdienst.conf"), std::cout);
+    }
     if (options->action != Options::Action::Run) return registerService(*options);
     return run(*options);
   } catch (const std::exception& e) {

@@ -19,6 +19,32 @@ asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAdd
 
 }  // namespace
 
+int checkSettings(const std::filesystem::path& file, std::ostream& out) {
+  ServiceSettings settings;
+  try {
+    settings = loadServiceSettings(file);
+  } catch (const SettingsError& e) {
+    out << e.what() << std::endl;
+    return 1;
+  }
+  const Log log = [&out](const std::string& line) { out << line << std::endl; };
+  if (!settings.allow && !settings.trustedKeys) {
+    log(file.string() + ": open, commands are taken from every source without a proof");
+    return 0;
+  }
+  if (settings.allow) {
+    std::string rules;
+    for (const auto& rule : *settings.allow) rules += " " + rule.text;
+    log("allowed sources:" + rules);
+  }
+  if (settings.trustedKeys) {
+    TrustedKeys keys(*settings.trustedKeys, log);
+    log(keys.required() ? "commands must be proven by a key in " + keys.folder().string()
+                        : "no key in " + keys.folder().string() + " yet: commands are taken without a proof");
+  }
+  return 0;
+}
+
 std::filesystem::path settingsFile(const std::filesystem::path& standard) {
   return platform::environmentValue("KURSDIENST_CONFIG").value_or(standard.string());
 }

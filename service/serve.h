@@ -6,6 +6,7 @@
 #include <asio.hpp>
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,10 @@ struct ServeParts {
   // Who may command this PC; read at start, a fault in it ends the start.
   std::filesystem::path settingsFile;
 };
+
+// Reads the settings file and the trusted keys as a start would and says on
+// `out` what the service would take; 1 when it would refuse to start.
+int checkSettings(const std::filesystem::path& file, std::ostream& out);
 
 // The settings file: KURSDIENST_CONFIG, else `standard`.
 std::filesystem::path settingsFile(const std::filesystem::path& standard);

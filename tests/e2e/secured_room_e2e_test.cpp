@@ -196,8 +196,12 @@ TEST_F(SecuredRoom, AllowServesListedSourcesOnly) {
   EXPECT_TRUE(eventually([&] { return pc.helpers("swdkl").size() == 1; }, 5s));
   studentSends(pc.address(), "00", "127.0.5.9");
   EXPECT_TRUE(eventually([&] { return pc.helpers("swdkl").empty(); }, 3s));
-  // The CLI from 127.0.0.1 is no listed source: refused, and told so.
-  const auto run = runCli({"--key", teacherKey_.string(), pc.address(), "blank"});
+  // The teacher's CLI from a listed source is served.
+  auto run = runCli({"--from", "127.0.4.50", pc.address(), "blank"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(eventually([&] { return pc.helpers("swdkl").size() == 1; }, 5s));
+  // From 127.0.0.1 it is no listed source: refused, and told so.
+  run = runCli({"--key", teacherKey_.string(), pc.address(), "reset"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("not a trusted console"), std::string::npos) << run.output;
   EXPECT_NE(pc.journal().find("not an allowed source"), std::string::npos) << pc.journal();
