@@ -15,7 +15,7 @@
 namespace saalwacht::cli {
 
 struct CommandRequest {
-  protocol::CommandCode code;
+  protocol::CommandCode code = protocol::CommandCode::Reset;
   std::string text;  // Message: the text in UTF-8
   std::chrono::milliseconds connectTimeout{5000};
   std::chrono::milliseconds exchangeTimeout{30000};  // screenshot: whole exchange

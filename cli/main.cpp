@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
       {"message", protocol::CommandCode::Message},
       {"screenshot", protocol::CommandCode::ScreenshotRequest},
   };
-  cli::CommandRequest request{.code = protocol::CommandCode::Reset};
+  cli::CommandRequest request;
   std::vector<std::string> hosts;
   std::optional<std::string> commandWord;
   std::string argument;
