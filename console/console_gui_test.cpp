@@ -54,6 +54,7 @@ struct FakeProcesses : platform::ProcessControl {
     if (running[std::string(name)] > 0) --running[std::string(name)];
     return true;
   }
+  int terminateProgram(const std::filesystem::path&) override { return 0; }  // the console never asks
   std::map<std::string, int> running;
   std::vector<std::string> terminated;
 };

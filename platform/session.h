@@ -39,12 +39,19 @@ class LaunchedProcess {
   virtual bool stopped() { return false; }
 };
 
+// NoSession: none; Coverable: X11 (Linux) or the Windows desktop, which the
+// helpers can cover; Wayland: native Wayland windows, which they cannot.
+enum class SessionKind { NoSession, Coverable, Wayland };
+
 class SessionLauncher {
  public:
   virtual ~SessionLauncher() = default;
 
   // Whether a student session exists that helpers could be shown in.
   virtual bool interactiveSessionExists() = 0;
+
+  // What kind of desktop the next launch would reach.
+  virtual SessionKind sessionKind() = 0;
 
   // Starts `program` with `args` (each one argument, passed on unchanged) in
   // the interactive session and returns at once. Nothing when no session
@@ -53,7 +60,8 @@ class SessionLauncher {
                                                   const std::vector<std::string>& args) = 0;
 
   // The account the next launch would run as, where the platform starts
-  // helpers under another account than the service's own; nothing otherwise.
+  // helpers under another account than the service's own (the helper
+  // account on Linux); nothing otherwise.
   virtual std::optional<unsigned> sessionUserId() = 0;
 };
 
@@ -63,6 +71,16 @@ struct SessionOptions {
   bool useOwnSession = false;
   // "NAME=value" entries added to every helper's environment.
   std::vector<std::string> helperEnvironment;
+  // Linux, service run as root: the account the helpers run as, so that the
+  // student can neither signal nor trace them nor touch their files.
+  std::string helperUser = "kursdienst";
+  // Linux: where the private copies of the session's X cookie go.
+  std::filesystem::path runtimeDir = "/run/kursdienst";
+  // Linux, for trials and tests on a machine without logind: the student's
+  // account, whose display is the service's own DISPLAY and XAUTHORITY.
+  std::optional<std::string> sessionUser;
+  // Lines for the service's journal.
+  std::function<void(const std::string&)> log = [](const std::string&) {};
 };
 
 std::unique_ptr<SessionLauncher> createSessionLauncher(const SessionOptions& options);

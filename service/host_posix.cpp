@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console_lock.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/power.h"
 #include "platform/processes.h"
@@ -209,8 +210,17 @@ int run(const Options& options) {
   // services side by side on one machine (a test room) each see only their own.
   const std::string marker = "KURSDIENST_INSTANCE=" + fs::weakly_canonical(stateDir).string();
   auto processes = platform::posix::createMarkedProcessControl(marker);
-  auto launcher = platform::createSessionLauncher(
-      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service", .helperEnvironment = {marker}});
+  const auto log = [](const std::string& line) { std::cout << "kursdienst: " << line << std::endl; };
+  auto launcher = platform::createSessionLauncher({
+      .useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service",
+      .helperEnvironment = {marker},
+      .helperUser = platform::environmentValue("KURSDIENST_HELPER_USER").value_or("kursdienst"),
+      .runtimeDir = platform::environmentValue("KURSDIENST_RUNTIME_DIR")
+                        .value_or(platform::environmentValue("RUNTIME_DIRECTORY").value_or("/run/kursdienst")),
+      .sessionUser = platform::environmentValue("KURSDIENST_SESSION_USER"),
+      .log = log,
+  });
+  auto switchLock = platform::createConsoleSwitchLock(platform::environmentValue("KURSDIENST_CONSOLE_DEVICE"));
   auto power = platform::createPowerControl(platform::environmentValue("KURSDIENST_POWEROFF"));
   auto spool = platform::createScreenshotSpool(stateDir);
 
@@ -219,16 +229,18 @@ int run(const Options& options) {
   std::function<void()> armReaper;
   std::signal(SIGPIPE, SIG_IGN);
   return service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress,
+      {*processes, *launcher, *power, *spool, *switchLock, stateDir, options.bindAddress,
        service::settingsFile("/etc/kursdienst/kursdienst.conf")},
-      [&](asio::io_context& io, std::function<void()> stop) {
-        stopSignals.emplace(io, SIGTERM, SIGINT);
-        stopSignals->async_wait([stop](const asio::error_code&, int) { stop(); });
-        childSignals.emplace(io, SIGCHLD);
-        armReaper = [&] {
-          childSignals->async_wait([&](const asio::error_code& e, int) {
+      [&](const service::ServiceControl& control) {
+        stopSignals.emplace(control.io, SIGTERM, SIGINT);
+        stopSignals->async_wait([stop = control.stop](const asio::error_code&, int) { stop(); });
+        childSignals.emplace(control.io, SIGCHLD);
+        armReaper = [&, childChanged = control.childChanged] {
+          childSignals->async_wait([&, childChanged](const asio::error_code& e, int) {
             if (e) return;
             platform::posix::reapChildren();
+            // Also a stopped helper raises SIGCHLD: the blanker is replaced at once.
+            childChanged();
             armReaper();
           });
         };

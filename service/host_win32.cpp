@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console_lock.h"
 #include "platform/power.h"
 #include "platform/processes.h"
 #include "platform/session.h"
@@ -185,20 +186,23 @@ int serve(const Options& options, const std::function<void()>& running) {
   std::error_code folderError;
   fs::create_directories(stateDir, folderError);  // a failed write of the flag file is tolerated later
   auto processes = platform::createProcessControl();
-  auto launcher = platform::createSessionLauncher(
-      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service", .helperEnvironment = {}});
+  platform::SessionOptions sessionOptions;
+  sessionOptions.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service";
+  sessionOptions.log = [](const std::string& line) { std::cout << "kursdienst: " << line << std::endl; };
+  auto launcher = platform::createSessionLauncher(sessionOptions);
   std::optional<fs::path> powerOff;
   if (options.powerOff) powerOff = fs::path(widen(*options.powerOff));
   auto power = platform::createPowerControl(powerOff);
   auto spool = platform::createScreenshotSpool(commonDocumentsFolder());
 
+  auto switchLock = platform::createConsoleSwitchLock();
   const int result = service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress,
+      {*processes, *launcher, *power, *spool, *switchLock, stateDir, options.bindAddress,
        service::settingsFile(platform::executableDir() / "kursdienst.conf")},
-      [&running](asio::io_context&, std::function<void()> stop) {
+      [&running](const service::ServiceControl& control) {
         {
           std::lock_guard lock(gStopMutex);
-          gRequestStop = std::move(stop);
+          gRequestStop = control.stop;
         }
         running();
       });

@@ -49,8 +49,7 @@ std::filesystem::path settingsFile(const std::filesystem::path& standard) {
   return platform::environmentValue("KURSDIENST_CONFIG").value_or(standard.string());
 }
 
-int serveStudentService(const ServeParts& parts,
-                        const std::function<void(asio::io_context& io, std::function<void()> stop)>& started) {
+int serveStudentService(const ServeParts& parts, const std::function<void(const ServiceControl&)>& started) {
   asio::io_context io;
   const Log log = [](const std::string& line) { std::cout << "kursdienst: " << line << std::endl; };
   ServiceSettings settings;
@@ -66,6 +65,7 @@ int serveStudentService(const ServeParts& parts,
       .launcher = parts.launcher,
       .power = parts.power,
       .spool = parts.spool,
+      .switchLock = parts.switchLock,
       .helperDir = platform::executableDir(),
       .stateDir = parts.stateDir,
       .schedule =
@@ -139,7 +139,7 @@ int serveStudentService(const ServeParts& parts,
     bool open = true;
   };
   auto gate = std::make_shared<StopGate>();
-  started(io, [gate, &io, &server, &checkTimer] {
+  const auto stop = [gate, &io, &server, &checkTimer] {
     std::lock_guard lock(gate->mutex);
     if (!gate->open) return;
     asio::post(io, [&io, &server, &checkTimer] {
@@ -147,7 +147,9 @@ int serveStudentService(const ServeParts& parts,
       checkTimer.cancel();
       io.stop();
     });
-  });
+  };
+  studentService.resume();
+  started({io, stop, [&studentService] { studentService.onChildChanged(); }});
   io.run();
   {
     std::lock_guard lock(gate->mutex);

@@ -15,8 +15,8 @@ std::string executableName(std::string_view name) {
 
 StudentService::StudentService(ServiceDependencies dependencies)
     : deps_(std::move(dependencies)),
-      blanking_(deps_.processes, deps_.launcher, deps_.helperDir / executableName("swdkl"),
-                deps_.stateDir / "swdkl.bin"),
+      blanking_({deps_.io, deps_.processes, deps_.launcher, deps_.switchLock, deps_.helperDir / executableName("swdkl"),
+                 deps_.stateDir / "swdkl.bin", deps_.log}),
       capture_(deps_.io, deps_.launcher, deps_.spool, deps_.helperDir / executableName("swscr"),
                deps_.helperDir / "swscrerror.jpg", deps_.captureTimeout) {}
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/console_lock.h"
 #include "platform/power.h"
 #include "platform/processes.h"
 #include "platform/session.h"
@@ -39,6 +40,7 @@ struct ServiceDependencies {
   platform::SessionLauncher& launcher;
   platform::PowerControl& power;
   platform::ScreenshotSpool& spool;
+  platform::ConsoleSwitchLock& switchLock;
   std::filesystem::path helperDir;  // the helpers and the fallback picture
   std::filesystem::path stateDir;   // the flag file
   // Runs `action` once after `delay` on the service's thread.
@@ -62,8 +64,12 @@ class StudentService {
   // call it.
   void handle(const protocol::Command& command, const std::shared_ptr<ExchangeState>& exchange, Reply reply);
 
+  // At start: blankers of an earlier run go, the recorded state is restored.
+  void resume() { blanking_.resume(); }
   // The periodic blanking check.
   void onTimer() { blanking_.check(); }
+  // A child process was stopped or continued.
+  void onChildChanged() { blanking_.childChanged(); }
 
   // Status text for a closed console connection.
   void onDisconnect() { deps_.status("disconnected"); }

@@ -4,8 +4,8 @@
 ;   makensis -DVERSION=x.y.z -DBINDIR=<folder with the programs> -DOUTFILE=<setup.exe> kursdienst.nsi
 ;
 ; Securing the PC at install time, also silently:
-;   kursdienst-setup.exe /S "/ALLOW=192.168.10.5, 10.1.0.0/16, lehrer-pc" /TRUSTKEY=\\server\share\lehrer.pub
-; (a value with a slash or blanks goes in double quotes)
+;   kursdienst-setup.exe /S /ALLOW=192.168.10.5,10.1.0.0/16,lehrer-pc /TRUSTKEY=\\server\share\lehrer.pub
+; (a value runs to the next " /"; quotes around it are allowed)
 ; /ALLOW names the only sources whose connections are served; /TRUSTKEY is the
 ; public key file of the teacher console whose proven commands alone are
 ; carried out. Both end up in kursdienst.conf beside the service, in Program
@@ -52,16 +52,54 @@ UninstPage instfiles
 
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\German.nlf"
 
+; The value of "/NAME=" on the command line ($R0 holds "/NAME="), in $R1: it
+; runs to the next " /" or the end, so networks such as 10.1.0.0/16 and lists
+; with blanks stay whole; quotes around the switch or the value are dropped.
+Function switchValue
+  StrCpy $R1 ""
+  StrLen $1 $R0
+  StrLen $2 $CMDLINE
+  StrCpy $3 0
+  find:
+    IntCmp $3 $2 done 0 done
+    StrCpy $4 $CMDLINE $1 $3
+    StrCmp $4 $R0 found
+    IntOp $3 $3 + 1
+    Goto find
+  found:
+    IntOp $3 $3 + $1
+    StrCpy $5 $3
+  scan:
+    IntCmp $5 $2 cut 0 cut
+    StrCpy $4 $CMDLINE 2 $5
+    StrCmp $4 " /" cut
+    IntOp $5 $5 + 1
+    Goto scan
+  cut:
+    IntOp $5 $5 - $3
+    StrCpy $R1 $CMDLINE $5 $3
+  unquote:
+    StrCpy $4 $R1 1 -1
+    StrCmp $4 '"' 0 +3
+      StrCpy $R1 $R1 -1
+      Goto unquote
+    StrCpy $4 $R1 1
+    StrCmp $4 '"' 0 +3
+      StrCpy $R1 $R1 "" 1
+      Goto unquote
+    StrCmp $4 " " 0 done
+      StrCpy $R1 $R1 "" 1
+      Goto unquote
+  done:
+FunctionEnd
+
 Function .onInit
-  ${GetParameters} $0
-  ClearErrors
-  ${GetOptions} $0 "/ALLOW=" $Allow
-  IfErrors 0 +2
-    StrCpy $Allow ""
-  ClearErrors
-  ${GetOptions} $0 "/TRUSTKEY=" $TrustKey
-  IfErrors 0 +2
-    StrCpy $TrustKey ""
+  StrCpy $R0 "/ALLOW="
+  Call switchValue
+  StrCpy $Allow $R1
+  StrCpy $R0 "/TRUSTKEY="
+  Call switchValue
+  StrCpy $TrustKey $R1
 FunctionEnd
 
 Function securityPage

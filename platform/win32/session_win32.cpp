@@ -154,6 +154,8 @@ class Win32SessionLauncher final : public SessionLauncher {
 
   std::optional<unsigned> sessionUserId() override { return std::nullopt; }
 
+  SessionKind sessionKind() override { return interactiveSessionExists() ? SessionKind::Coverable : SessionKind::NoSession; }
+
  private:
   bool ownSession_;
   std::vector<std::string> extraEnvironment_;

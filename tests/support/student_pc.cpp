@@ -100,6 +100,8 @@ bool StudentPc::start() {
   env.push_back("DISPLAY=" + display_);
   env.push_back("KURSDIENST_STATE_DIR=" + stateDir_.string());
   env.push_back("KURSDIENST_POWEROFF=" + powerOff.string());
+  // The machine's own console stays free to switch, whatever the test blanks.
+  env.push_back("KURSDIENST_CONSOLE_DEVICE=" + (stateDir_ / "no-console").string());
   env.push_back("KURSDIENST_SESSION=service");
   env.push_back("KURSDIENST_CONFIG=" + settingsFile().string());
 
