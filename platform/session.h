@@ -6,11 +6,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <functional>
 #include <vector>
+
+namespace asio {
+class io_context;
+}
 
 namespace saalwacht::platform {
 
-// A started process. The owner may wait for it; dropping it neither waits for
+// A started process, known by its handle (a pidfd on Linux), never by its
+// name. The owner may wait for it or end it; dropping it neither waits for
 // nor ends the process.
 class LaunchedProcess {
  public:
@@ -18,6 +24,19 @@ class LaunchedProcess {
   // Blocks until the process has ended or `timeout` has passed, without
   // spinning. True if it has ended.
   virtual bool waitForExit(std::chrono::milliseconds timeout) = 0;
+  bool hasExited() { return waitForExit(std::chrono::milliseconds(0)); }
+
+  // Calls `onExit` on the thread that runs `io` once the process has ended
+  // (soon, if it already has). One wait at a time; a new call replaces the
+  // old one, and destroying this object drops it without calling it.
+  virtual void asyncWaitForExit(asio::io_context& io, std::function<void()> onExit) = 0;
+
+  // Ends the process at once. True if it was running and has been told to end.
+  virtual bool terminate() = 0;
+
+  // Whether the process is stopped (by a signal or a tracer) where the
+  // platform can tell; a stopped program shows nothing new and defends nothing.
+  virtual bool stopped() { return false; }
 };
 
 class SessionLauncher {

@@ -23,6 +23,7 @@
 #include "platform/spool.h"
 #include "platform/system.h"
 #include "service/serve.h"
+#include "service/settings.h"
 
 namespace fs = std::filesystem;
 using namespace saalwacht;
@@ -32,7 +33,7 @@ namespace {
 constexpr const char* kUnitName = "kursdienst.service";
 
 struct Options {
-  enum class Action { Run, Install, Uninstall } action = Action::Run;
+  enum class Action { Run, Install, Uninstall, Check } action = Action::Run;
   bool silent = false;
   std::optional<std::string> bindAddress;
 };
@@ -45,7 +46,8 @@ std::string upper(std::string text) {
 void usage(std::ostream& out) {
   out << "Aufruf: kursdienst [--bind ADRESSE]\n"
          "        kursdienst /INSTALL [/SILENT]     als systemd-Dienst einrichten\n"
-         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n";
+         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n"
+         "        kursdienst /CHECK                 kursdienst.conf und die Schlüssel prüfen\n";
 }
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -65,6 +67,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
       options.action = Options::Action::Install;
     } else if (name == "UNINSTALL") {
       options.action = Options::Action::Uninstall;
+    } else if (name == "CHECK") {
+      options.action = Options::Action::Check;
     } else if (name == "SILENT") {
       options.silent = true;
     } else {
@@ -100,7 +104,30 @@ bool systemctl(const std::vector<std::string>& args, std::string& error) {
   return true;
 }
 
+// The settings folder, closed to all but root, with a commented file that
+// changes nothing until the admin sets a key. An admin's own file is kept.
+bool installSettings(std::string& error) {
+  const fs::path file = service::settingsFile("/etc/kursdienst/kursdienst.conf");
+  const fs::path folder = file.parent_path();
+  std::error_code fsError;
+  fs::create_directories(folder / "trusted-keys", fsError);
+  for (const fs::path& dir : {folder, folder / "trusted-keys"}) {
+    if (::chmod(dir.c_str(), 0755) != 0 || (::geteuid() == 0 && ::chown(dir.c_str(), 0, 0) != 0)) {
+      error = dir.string() + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (fs::exists(file, fsError)) return true;
+  if (const auto failure = platform::replaceFile(file, service::sampleSettings())) {
+    error = *failure;
+    return false;
+  }
+  ::chmod(file.c_str(), 0644);
+  return true;
+}
+
 bool install(std::string& error) {
+  if (!installSettings(error)) return false;
   const fs::path exe = platform::executableDir() / "kursdienst";
   const fs::path unit = unitFolder() / kUnitName;
   const fs::path temp = unit.string() + ".tmp";
@@ -192,7 +219,8 @@ int run(const Options& options) {
   std::function<void()> armReaper;
   std::signal(SIGPIPE, SIG_IGN);
   return service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
+      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress,
+       service::settingsFile("/etc/kursdienst/kursdienst.conf")},
       [&](asio::io_context& io, std::function<void()> stop) {
         stopSignals.emplace(io, SIGTERM, SIGINT);
         stopSignals->async_wait([stop](const asio::error_code&, int) { stop(); });
@@ -214,6 +242,9 @@ int main(int argc, char** argv) {
   const auto options = parseOptions(argc, argv);
   if (!options) return 2;
   try {
+    if (options->action == Options::Action::Check) {
+      return service::checkSettings(service::settingsFile("/etc/kursdienst/kursdienst.conf"), std::cout);
+    }
     if (options->action != Options::Action::Run) return registerService(*options);
     return run(*options);
   } catch (const std::exception& e) {

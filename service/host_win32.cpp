@@ -37,7 +37,7 @@ constexpr const wchar_t* kServiceName = L"Service1";
 constexpr const wchar_t* kDisplayName = L"kursdienst";
 
 struct Options {
-  enum class Action { Run, Install, Uninstall } action = Action::Run;
+  enum class Action { Run, Install, Uninstall, Check } action = Action::Run;
   bool silent = false;
   std::optional<std::string> bindAddress;
   std::optional<std::string> powerOff;
@@ -51,7 +51,8 @@ std::wstring upper(std::wstring text) {
 void usage(std::ostream& out) {
   out << "Aufruf: kursdienst [--bind ADRESSE] [--poweroff PROGRAMM]\n"
          "        kursdienst /INSTALL [/SILENT] [--bind ADRESSE] [--poweroff PROGRAMM]\n"
-         "        kursdienst /UNINSTALL [/SILENT]\n";
+         "        kursdienst /UNINSTALL [/SILENT]\n"
+         "        kursdienst /CHECK                 kursdienst.conf und die Schlüssel prüfen\n";
 }
 
 std::optional<Options> parseOptions() {
@@ -73,6 +74,8 @@ std::optional<Options> parseOptions() {
       options.action = Options::Action::Install;
     } else if (name == L"UNINSTALL") {
       options.action = Options::Action::Uninstall;
+    } else if (name == L"CHECK") {
+      options.action = Options::Action::Check;
     } else if (name == L"SILENT") {
       options.silent = true;
     } else {
@@ -190,7 +193,8 @@ int serve(const Options& options, const std::function<void()>& running) {
   auto spool = platform::createScreenshotSpool(commonDocumentsFolder());
 
   const int result = service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
+      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress,
+       service::settingsFile(platform::executableDir() / "kursdienst.conf")},
       [&running](asio::io_context&, std::function<void()> stop) {
         {
           std::lock_guard lock(gStopMutex);
@@ -270,6 +274,9 @@ int main() {
   const auto options = parseOptions();
   if (!options) return 2;
   try {
+    if (options->action == Options::Action::Check) {
+      return service::checkSettings(service::settingsFile(platform::executableDir() / "kursdienst.conf"), std::cout);
+    }
     if (options->action != Options::Action::Run) return registerService(*options);
     return run(*options);
   } catch (const std::exception& e) {

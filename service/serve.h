@@ -6,8 +6,11 @@
 #include <asio.hpp>
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
+
+#include "service/settings.h"
 
 namespace saalwacht::platform {
 class PowerControl;
@@ -25,10 +28,19 @@ struct ServeParts {
   platform::ScreenshotSpool& spool;
   std::filesystem::path stateDir;
   std::optional<std::string> bindAddress;  // all addresses when empty
+  // Who may command this PC; read at start, a fault in it ends the start.
+  std::filesystem::path settingsFile;
 };
 
-// Listens and serves until stopped; returns the exit code (1 when the port
-// cannot be opened). Once listening it calls `started` on the service's
+// Reads the settings file and the trusted keys as a start would and says on
+// `out` what the service would take; 1 when it would refuse to start.
+int checkSettings(const std::filesystem::path& file, std::ostream& out);
+
+// The settings file: KURSDIENST_CONFIG, else `standard`.
+std::filesystem::path settingsFile(const std::filesystem::path& standard);
+
+// Listens and serves until stopped; returns the exit code (1 when the
+// settings are faulty or the port cannot be opened). Once listening it calls `started` on the service's
 // thread with its io_context and a stop function that any thread may call,
 // also after the loop has ended (it then does nothing).
 int serveStudentService(const ServeParts& parts,

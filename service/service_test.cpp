@@ -46,13 +46,22 @@ struct Launch {
   std::vector<std::string> args;
 };
 
+// A helper that has ended at once (`ends`) or runs until told to end.
 class FakeProcess : public platform::LaunchedProcess {
  public:
-  explicit FakeProcess(bool ends) : ends_(ends) {}
-  bool waitForExit(std::chrono::milliseconds) override { return ends_; }
+  explicit FakeProcess(bool ends) : ended_(std::make_shared<bool>(ends)) {}
+  bool waitForExit(std::chrono::milliseconds) override { return *ended_; }
+  void asyncWaitForExit(asio::io_context& io, std::function<void()> onExit) override {
+    if (*ended_) asio::post(io, std::move(onExit));
+  }
+  bool terminate() override {
+    const bool was = !*ended_;
+    *ended_ = true;
+    return was;
+  }
 
  private:
-  bool ends_;
+  std::shared_ptr<bool> ended_;
 };
 
 class FakeLauncher : public platform::SessionLauncher {
@@ -112,6 +121,7 @@ class StudentServiceTest : public ::testing::Test {
   StudentService& service() {
     if (!service_) {
       service_ = std::make_unique<StudentService>(ServiceDependencies{
+          .io = io,
           .processes = processes,
           .launcher = launcher,
           .power = power,
@@ -120,12 +130,20 @@ class StudentServiceTest : public ::testing::Test {
           .stateDir = stateDir.path(),
           .schedule = [this](std::chrono::milliseconds delay,
                              std::function<void()> action) { scheduled.emplace_back(delay, std::move(action)); },
+          .log = [this](const std::string& line) { journal.push_back(line); },
       });
     }
     return *service_;
   }
 
-  std::shared_ptr<const std::string> send(Command command) { return service().handle(command, exchange); }
+  // Runs the command and the work it started; the reply, if any.
+  std::shared_ptr<const std::string> send(Command command) {
+    std::shared_ptr<const std::string> reply;
+    service().handle(command, exchange, [&](std::shared_ptr<const std::string> bytes) { reply = std::move(bytes); });
+    io.restart();
+    io.run_for(std::chrono::seconds(2));
+    return reply;
+  }
   fs::path flagFile() const { return stateDir.path() / "swdkl.bin"; }
   int launchesOf(const std::string& name) const {
     return static_cast<int>(std::count_if(launcher.launches.begin(), launcher.launches.end(),
@@ -140,7 +158,9 @@ class StudentServiceTest : public ::testing::Test {
   FakeSpool spool;
   std::optional<std::string> screenshotOutput = kJpeg;
   std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> scheduled;
-  ExchangeState exchange;
+  std::vector<std::string> journal;
+  asio::io_context io;
+  std::shared_ptr<ExchangeState> exchange = std::make_shared<ExchangeState>();
   std::unique_ptr<StudentService> service_;
 };
 
@@ -258,13 +278,13 @@ TEST_F(StudentServiceTest, ScreenshotExchange) {
   ASSERT_TRUE(picture);
   EXPECT_EQ(*picture, kJpeg);
   EXPECT_EQ(send({CommandCode::EndScreenshot, ""}), nullptr);
-  EXPECT_EQ(exchange.picture, nullptr);
+  EXPECT_EQ(exchange->picture, nullptr);
   EXPECT_EQ(send({CommandCode::SendPicture, ""}), nullptr);  // nothing announced any more
 }
 
 TEST_F(StudentServiceTest, CancelledScreenshotIsReleasedWithoutSending) {
   send({CommandCode::ScreenshotRequest, ""});
-  std::weak_ptr<const std::string> held = exchange.picture;
+  std::weak_ptr<const std::string> held = exchange->picture;
   EXPECT_EQ(send({CommandCode::EndScreenshot, ""}), nullptr);
   EXPECT_TRUE(held.expired());
 }
@@ -298,8 +318,11 @@ TEST_F(StudentServiceTest, ScreenshotFallbacks) {
     if (c.helperMissing) launch.missing.insert("swscr");
     launch.onLaunch = [&](const fs::path&, const std::vector<std::string>&) { fakeSpool.written = c.helperOutput; };
     if (c.fallbackFile) std::ofstream(dir.path() / "swscrerror.jpg", std::ios::binary) << *c.fallbackFile;
-    ScreenshotCapture capture(launch, fakeSpool, dir.path() / "swscr", dir.path() / "swscrerror.jpg");
-    const std::string picture = capture.capture();
+    asio::io_context loop;
+    ScreenshotCapture capture(loop, launch, fakeSpool, dir.path() / "swscr", dir.path() / "swscrerror.jpg", 50ms);
+    std::string picture;
+    capture.capture([&](std::string bytes) { picture = std::move(bytes); });
+    loop.run_for(2s);
     EXPECT_EQ(capture.lastSource(), c.expected);
     EXPECT_TRUE(looksLikeJpeg(picture));
     if (c.expected == S::Screenshot) {
@@ -310,131 +333,6 @@ TEST_F(StudentServiceTest, ScreenshotFallbacks) {
     }
   }
   EXPECT_GT(builtInFallbackPicture().size(), 100u);
-}
-
-// ---- the TCP server, over loopback ----
-
-class ServerTest : public ::testing::Test {
- protected:
-  ServerTest()
-      : server_(io_, {asio::ip::make_address("127.0.0.1"), 0},
-                [this](const Command& command, ExchangeState& exchange) { return handle(command, exchange); }) {
-    thread_ = std::thread([this] { io_.run(); });
-  }
-  ~ServerTest() override {
-    asio::post(io_, [this] { server_.stop(); });
-    work_.reset();
-    io_.stop();
-    thread_.join();
-  }
-
-  std::shared_ptr<const std::string> handle(const Command& command, ExchangeState& exchange) {
-    std::lock_guard lock(mutex_);
-    received_.push_back(command);
-    changed_.notify_all();
-    if (command.code == CommandCode::ScreenshotRequest) {
-      exchange.picture = std::make_shared<const std::string>(kJpeg);
-      return std::make_shared<const std::string>(std::to_string(kJpeg.size()));
-    }
-    if (command.code == CommandCode::SendPicture) return exchange.picture;
-    return nullptr;
-  }
-
-  std::vector<Command> waitForCommands(std::size_t n) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, 5s, [&] { return received_.size() >= n; });
-    return received_;
-  }
-
-  asio::ip::tcp::socket connect() {
-    asio::ip::tcp::socket socket(clientIo_);
-    socket.connect(server_.localEndpoint());
-    return socket;
-  }
-
-  static std::string readSome(asio::ip::tcp::socket& socket) {
-    std::array<char, 256> buffer{};
-    const std::size_t n = socket.read_some(asio::buffer(buffer));
-    return {buffer.data(), n};
-  }
-
-  asio::io_context io_;
-  asio::executor_work_guard<asio::io_context::executor_type> work_ = asio::make_work_guard(io_);
-  CommandServer server_;
-  std::thread thread_;
-  asio::io_context clientIo_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Command> received_;
-};
-
-TEST_F(ServerTest, AResetConnectionDoesNotStopTheServer) {
-  {
-    auto socket = connect();
-    socket.set_option(asio::socket_base::linger(true, 0));  // close with a reset
-    asio::write(socket, asio::buffer(std::string("1")));
-    socket.close();
-  }
-  auto socket = connect();
-  asio::write(socket, asio::buffer(std::string("10")));
-  socket.close();
-  const auto commands = waitForCommands(1);
-  ASSERT_EQ(commands.size(), 1u);
-  EXPECT_EQ(commands[0].code, CommandCode::Blank);
-}
-
-TEST_F(ServerTest, RepliesGoToTheConnectionThatAsked) {
-  auto idle = connect();  // an older connection that asks nothing
-  auto asking = connect();
-  asio::write(asking, asio::buffer(std::string("40")));
-  EXPECT_EQ(readSome(asking), std::to_string(kJpeg.size()));
-  asio::write(asking, asio::buffer(std::string("41")));
-  std::string picture(kJpeg.size(), '\0');
-  asio::read(asking, asio::buffer(picture));
-  EXPECT_EQ(picture, kJpeg);
-  asio::write(asking, asio::buffer(std::string("42")));
-  EXPECT_EQ(idle.available(), 0u);
-  EXPECT_EQ(waitForCommands(3).size(), 3u);
-}
-
-TEST_F(ServerTest, AMessageInPiecesIsOneMessageAndIsBounded) {
-  {
-    auto socket = connect();
-    asio::write(socket, asio::buffer(std::string("30Hallo ")));
-    std::this_thread::sleep_for(50ms);
-    asio::write(socket, asio::buffer(std::string("10 Welt")));  // must not be read as "blank"
-  }
-  {
-    auto socket = connect();
-    asio::write(socket, asio::buffer("30" + std::string(protocol::kMaxMessageTextBytes + 5000, 'x')));
-  }
-  const auto commands = waitForCommands(2);
-  ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(commands[0], (Command{CommandCode::Message, "Hallo 10 Welt"}));
-  EXPECT_EQ(commands[1].code, CommandCode::Message);
-  EXPECT_EQ(commands[1].payload.size(), protocol::kMaxMessageTextBytes);
-}
-
-TEST_F(ServerTest, ASingleCharacterWaitsForTheRest) {
-  {
-    auto socket = connect();
-    asio::write(socket, asio::buffer(std::string("0")));  // a lone "0" is a reset
-  }
-  {
-    auto socket = connect();
-    asio::write(socket, asio::buffer(std::string("1")));
-    std::this_thread::sleep_for(50ms);
-    asio::write(socket, asio::buffer(std::string("0")));
-  }
-  {
-    auto socket = connect();
-    asio::write(socket, asio::buffer(std::string("99")));  // ignored
-  }
-  const auto commands = waitForCommands(2);
-  std::this_thread::sleep_for(100ms);
-  ASSERT_EQ(received_.size(), 2u);
-  EXPECT_EQ(commands[0].code, CommandCode::Reset);
-  EXPECT_EQ(commands[1].code, CommandCode::Blank);
 }
 
 }  // namespace

@@ -197,6 +197,7 @@ TEST(ServiceRegistration, InstallWritesAndEnablesTheUnitAndUninstallRemovesIt) {
     if (pid == 0) {
       ::setenv("KURSDIENST_SYSTEMD_DIR", dir.c_str(), 1);
       ::setenv("KURSDIENST_SYSTEMCTL", systemctl.c_str(), 1);
+      ::setenv("KURSDIENST_CONFIG", (dir / "etc" / "kursdienst.conf").c_str(), 1);
       const fs::path out = dir / "out";
       std::freopen(out.c_str(), "w", stdout);
       std::vector<char*> argv{const_cast<char*>("kursdienst")};
@@ -217,10 +218,24 @@ TEST(ServiceRegistration, InstallWritesAndEnablesTheUnitAndUninstallRemovesIt) {
   EXPECT_NE(unit.find("ExecStart=" + (binDir() / "kursdienst").string() + "\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("WantedBy=multi-user.target"), std::string::npos);
   EXPECT_EQ(platform::readFile(calls), "daemon-reload\nenable kursdienst.service\n");
+  // The settings folder with a commented file that leaves the PC open until set.
+  const auto settings = platform::readFile(dir / "etc" / "kursdienst.conf").value_or("");
+  EXPECT_NE(settings.find("#allow = "), std::string::npos) << settings;
+  EXPECT_NE(settings.find("#trusted-keys = "), std::string::npos) << settings;
+  EXPECT_TRUE(fs::is_directory(dir / "etc" / "trusted-keys"));
+  EXPECT_EQ(fs::status(dir / "etc").permissions() & fs::perms::all,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                fs::perms::others_exec);
+  // An admin's own settings survive a second install.
+  std::ofstream(dir / "etc" / "kursdienst.conf") << "allow = 10.0.0.1\n";
+  EXPECT_EQ(runService({"/INSTALL"}).first, 0);
+  EXPECT_EQ(platform::readFile(dir / "etc" / "kursdienst.conf"), "allow = 10.0.0.1\n");
+  ::unlink(calls.c_str());
 
   std::tie(status, out) = runService({"-uninstall", "/SILENT"});
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out, "");
+  EXPECT_EQ(platform::readFile(calls), "disable kursdienst.service\ndaemon-reload\n");
   EXPECT_FALSE(fs::exists(dir / "kursdienst.service"));
 
   std::tie(status, out) = runService({"/UNINSTALL"});  // nothing to remove

@@ -5,7 +5,12 @@
 //   swprobe text CLASS       the text of the first such window's edit control (UTF-8)
 //   swprobe title CLASS      the first such window's title (UTF-8)
 //   swprobe version FILE     the file version from FILE's version resource
+//   swprobe bind ADDRESS     tries to listen on ADDRESS port 4000 beside the service, as
+//                            another program of the student's would (SO_REUSEADDR):
+//                            "bound" or "refused"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -66,6 +71,21 @@ int main(int argc, char** argv) {
       if (widen(argument) == entry.szExeFile) std::printf("%lu\n", entry.th32ProcessID);
     }
     ::CloseHandle(snapshot);
+    return 0;
+  }
+  if (command == "bind") {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(4000);
+    ::inet_pton(AF_INET, argument.c_str(), &address.sin_addr);
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(s, 5) == 0;
+    std::printf("%s\n", bound ? "bound" : "refused");
+    ::closesocket(s);
     return 0;
   }
   if (command == "version") {
