@@ -104,6 +104,8 @@ else
   rm -f "$R/etc/apt/sources.list"
 fi
 cp /etc/resolv.conf "$R/etc/resolv.conf"
+# As on an installed system (debootstrap writes none).
+printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$R/etc/hosts"
 # No terminals to log in on: nothing waits for their devices.
 for unit in getty.target serial-getty@.service console-getty.service; do
   ln -sf /dev/null "$R/etc/systemd/system/$unit"
@@ -315,6 +317,25 @@ check "the power-off went to the stand-in" within 30 standin_ran
 check "logind would power off for the sandboxed service" \
   contains "$(inroot journalctl -u kursdienst --no-pager -o cat | grep 'stand-in:' | tail -n 1)" 'CanPowerOff: s "yes"'
 check "the service is still active after its helpers' work" service_active
+
+echo "test-packages: a secured room"
+# The sandbox must let the service read its settings and keys, look up the
+# host names of "allow" and check signatures.
+inroot saalwacht-cli keygen /root/lehrer.key "Lehrer-PC" >>"$WORK/cli.log" 2>&1
+cp "$R/root/lehrer.key.pub" "$R/etc/kursdienst/trusted-keys/lehrer.pub"
+printf 'allow = localhost\ntrusted-keys = /etc/kursdienst/trusted-keys\n' >>"$R/etc/kursdienst/kursdienst.conf"
+check "kursdienst /CHECK accepts the settings" eval 'inroot kursdienst /CHECK >>"$WORK/cli.log" 2>&1'
+inroot systemctl restart kursdienst
+check "the secured service is active" within 20 service_active
+check "the secured service listens on port 4000" within 10 port_open
+signed() { inroot saalwacht-cli --timeout 10 --key /root/lehrer.key 127.0.0.1 "$@" >>"$WORK/cli.log" 2>&1; }
+check "a signed blank is delivered" signed blank
+check "swdkl runs" within 10 running swdkl
+check "a plain reset is refused" eval '! cli reset'
+check "swdkl still runs" running swdkl
+check "a signed reset is delivered" signed reset
+check "swdkl has ended" within 10 not_running swdkl
+rm -f "$R/etc/kursdienst/trusted-keys/lehrer.pub"
 if [ "$failed" -gt 0 ]; then
   echo "          journal of kursdienst.service:"
   inroot journalctl -u kursdienst --no-pager -o short-monotonic | tail -n 40 | sed 's/^/          /'
