@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <tuple>
 #include <utility>
+#include <variant>
 
 namespace saalwacht::console {
 namespace {
@@ -261,6 +262,38 @@ TEST_F(InterfaceTextsTest, Windows1252FileWithUmlauts) {
                          {"PopupMenue_1_3", "Namen Ändern"},
                          {"Formular_Info_Head", "ÜBER"},
                      }));
+}
+
+// The shipped English file holds every key the console reads from [Language]
+// (the table, and the window title read with the configuration), each once,
+// and nothing else.
+TEST(EnglishTexts, FileHasExactlyTheConsolesKeys) {
+  auto loaded = ProfileFile::load(SAALWACHT_ENGLISH_TEXTS);
+  ASSERT_TRUE(std::holds_alternative<ProfileFile>(loaded)) << std::get<ProfileLoadError>(loaded).message;
+  const ProfileFile& english = std::get<ProfileFile>(loaded);
+
+  std::set<std::string> known = {"Head"};
+  for (const auto& entry : interfaceTextKeys()) known.insert(std::string(entry.key));
+  const auto keys = english.keys(kLanguageSection);
+  const std::set<std::string> present(keys.begin(), keys.end());
+  for (const auto& key : known) EXPECT_TRUE(present.contains(key)) << "no English text for " << key;
+  for (const auto& key : present) EXPECT_TRUE(known.contains(key)) << "not a key of the console: " << key;
+
+  // keys() names a key once even when it stands twice; count the lines.
+  std::ifstream in(SAALWACHT_ENGLISH_TEXTS);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != ';' && line[0] != '[' && line.find('=') != std::string::npos) ++lines;
+  }
+  EXPECT_EQ(lines, keys.size()) << "a key stands twice";
+
+  const InterfaceTexts texts = loadInterfaceTexts(english);
+  for (const auto& entry : interfaceTextKeys()) {
+    EXPECT_FALSE(texts.text(entry.key).empty()) << entry.key;
+  }
+  // The help folder is named by this caption; the package links "Help" to the pages.
+  EXPECT_EQ(texts.text("Menue_4_1"), "Help");
+  EXPECT_EQ(texts.text("Formular_SendMessage_Text1"), "Message to ");
 }
 
 }  // namespace
