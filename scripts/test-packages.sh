@@ -124,6 +124,9 @@ mkdir -p "$R/etc/systemd/system/kursdienst.service.d"
 cat >"$R/etc/systemd/system/kursdienst.service.d/50-test-poweroff.conf" <<'EOF'
 [Service]
 Environment=KURSDIENST_POWEROFF=/usr/local/sbin/poweroff-standin
+# /dev/tty0 in the root is this machine's own console: a blank must not lock
+# its terminal switching.
+Environment=KURSDIENST_CONSOLE_DEVICE=/run/kursdienst/no-console
 EOF
 cat >"$R/usr/local/sbin/poweroff-standin" <<'EOF'
 #!/bin/sh
@@ -292,9 +295,8 @@ check "systemd-analyze security rates the unit's exposure at most 5.0" awk -v e=
 port_open() { inroot sh -c 'grep -q ":0FA0 00000000000000000000000000000000:0000 0A" /proc/net/tcp6 || grep -q ":0FA0 00000000:0000 0A" /proc/net/tcp'; }
 check "the service listens on port 4000" within 10 port_open
 
-# What the helpers run as: the helper user where the service knows one,
-# else the student (a service without the helper user).
-if grep -q KURSDIENST_HELPER_USER "$R/usr/lib/kursdienst/kursdienst"; then helper_user=kursdienst; else helper_user=schueler; fi
+# The helpers run as the helper user, never as the student.
+helper_user=kursdienst
 echo "          helpers are expected to run as $helper_user"
 check "screenshot is delivered" cli screenshot /root/shot.jpg
 fallback_size=$(identify -format '%wx%h' "$R/usr/share/kursdienst/swscrerror.jpg")

@@ -1,6 +1,7 @@
 // kursdienst on Linux: runs in the foreground under systemd; /INSTALL and
 // /UNINSTALL register it as a systemd unit.
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,8 +88,7 @@ fs::path unitFolder() {
   return platform::environmentValue("KURSDIENST_SYSTEMD_DIR").value_or("/etc/systemd/system");
 }
 
-bool systemctl(const std::vector<std::string>& args, std::string& error) {
-  const std::string program = platform::environmentValue("KURSDIENST_SYSTEMCTL").value_or("/bin/systemctl");
+bool run(const std::string& program, const std::vector<std::string>& args, std::string& error) {
   auto child = platform::posix::spawn({program, args, std::nullopt, std::nullopt});
   if (!child) {
     error = program + " konnte nicht gestartet werden";
@@ -97,12 +97,16 @@ bool systemctl(const std::vector<std::string>& args, std::string& error) {
   int status = 0;
   waitpid(child->pid(), &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    error = "systemctl";
+    error = fs::path(program).filename().string();
     for (const auto& a : args) error += " " + a;
     error += " ist fehlgeschlagen";
     return false;
   }
   return true;
+}
+
+bool systemctl(const std::vector<std::string>& args, std::string& error) {
+  return run(platform::environmentValue("KURSDIENST_SYSTEMCTL").value_or("/bin/systemctl"), args, error);
 }
 
 // The settings folder, closed to all but root, with a commented file that
@@ -127,41 +131,32 @@ bool installSettings(std::string& error) {
   return true;
 }
 
+// The dedicated account the helpers run as, so that the student can neither
+// signal nor trace them nor touch their files.
+bool installHelperUser(std::string& error) {
+  const std::string name = platform::environmentValue("KURSDIENST_HELPER_USER").value_or("kursdienst");
+  if (::getpwnam(name.c_str())) return true;
+  const std::string useradd = platform::environmentValue("KURSDIENST_USERADD").value_or("/usr/sbin/useradd");
+  return run(useradd, {"--system", "--user-group", "--no-create-home", "--home-dir", "/nonexistent", "--shell",
+                       "/usr/sbin/nologin", "--comment", "kursdienst helpers", name},
+             error);
+}
+
 bool install(std::string& error) {
-  if (!installSettings(error)) return false;
+  if (!installSettings(error) || !installHelperUser(error)) return false;
   const fs::path exe = platform::executableDir() / "kursdienst";
   const fs::path unit = unitFolder() / kUnitName;
-  const fs::path temp = unit.string() + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << "[Unit]\n"
-           "Description=kursdienst\n"
-           "After=network.target systemd-logind.service\n"
-           "\n"
-           "[Service]\n"
-           "ExecStart="
-        << exe.string()
-        << "\n"
-           "WorkingDirectory="
-        << exe.parent_path().string()
-        << "\n"
-           "Restart=on-failure\n"
-           "RestartSec=2\n"
-           "\n"
-           "[Install]\n"
-           "WantedBy=multi-user.target\n";
-    if (!out.flush()) {
-      error = std::string(unit) + ": " + std::strerror(errno);
-      return false;
-    }
+  // The packaged unit with its hardening, pointed at this program.
+  std::string text(service::systemdUnit());
+  const std::string packaged = "ExecStart=/usr/lib/kursdienst/kursdienst";
+  if (const auto at = text.find(packaged); at != std::string::npos) {
+    text.replace(at, packaged.size(), "ExecStart=" + exe.string());
   }
-  std::error_code fsError;
-  fs::rename(temp, unit, fsError);
-  if (fsError) {
-    fs::remove(temp, fsError);
-    error = unit.string() + ": " + fsError.message();
+  if (const auto failure = platform::replaceFile(unit, text)) {
+    error = *failure;
     return false;
   }
+  ::chmod(unit.c_str(), 0644);
   return systemctl({"daemon-reload"}, error) && systemctl({"enable", kUnitName}, error);
 }
 

@@ -50,6 +50,8 @@ std::optional<SourceRule> parseSourceRule(std::string_view text);
 
 // The commented settings file that an install puts in place.
 std::string_view sampleSettings();
+// The systemd unit of the service, as the Debian package ships it.
+std::string_view systemdUnit();
 
 // Whether `address` matches an address or network rule (host names are
 // matched through their resolved addresses by the caller).
