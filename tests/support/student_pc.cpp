@@ -104,9 +104,14 @@ bool StudentPc::start() {
   env.push_back("KURSDIENST_CONSOLE_DEVICE=" + (stateDir_ / "no-console").string());
   env.push_back("KURSDIENST_SESSION=service");
   env.push_back("KURSDIENST_CONFIG=" + settingsFile().string());
+  for (const auto& [name, value] : environment_) {
+    std::erase_if(env, [&name](const std::string& e) { return e.starts_with(name + "="); });
+    if (!value.empty()) env.push_back(name + "=" + value);
+  }
 
   const int log = ::open((stateDir_ / "service.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  pid_ = spawnWith({(binDir() / "kursdienst").string(), "--bind", address_}, env, log, descriptorLimit_);
+  const fs::path programs = programFolder_.empty() ? binDir() : programFolder_;
+  pid_ = spawnWith({(programs / "kursdienst").string(), "--bind", address_}, env, log, descriptorLimit_);
   ::close(log);
   if (pid_ < 0) return false;
   bool ended = false;

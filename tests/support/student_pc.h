@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ class StudentPc {
   // Before start(): the service may open at most `n` descriptors, as under
   // systemd's default limit.
   void limitDescriptors(int n) { descriptorLimit_ = n; }
+  // Before start(): a variable of the service's environment (empty: unset).
+  void setEnvironment(const std::string& name, const std::string& value) { environment_[name] = value; }
+  // Before start(): run the kursdienst (and helpers) of this folder.
+  void setProgramFolder(std::filesystem::path folder) { programFolder_ = std::move(folder); }
 
   // Starts the service and waits until it accepts connections (a refusing
   // one, too: a connection that is closed at once counts).
@@ -54,6 +59,8 @@ class StudentPc {
   std::filesystem::path stateDir_;
   pid_t pid_ = -1;
   int descriptorLimit_ = 0;
+  std::map<std::string, std::string> environment_;
+  std::filesystem::path programFolder_;
 };
 
 // Runs saalwacht-cli with the arguments; returns its exit status and output.
