@@ -164,12 +164,35 @@ cli 127.0.3.1 blank >/dev/null || true
 sleep 1
 check "a second blank starts no second helper" helpers swdkl.exe 1
 first_blanker=$(probe pids swdkl.exe)
-wine taskkill /f /im swdkl.exe >/dev/null 2>&1 || true
-check "the student ends swdkl.exe: a new one is back within a check period" within 15 replaced swdkl.exe "$first_blanker"
+probe quit SaalwachtDunkel >/dev/null
+sleep 1
+check "a WM_QUIT posted by another program does not end the blanking" equals "$(probe pids swdkl.exe)" "$first_blanker"
+probe hide SaalwachtDunkel >/dev/null
+check "hidden, lowered and shrunk by another program, it covers the screen again" \
+  within 2 windows_are SaalwachtDunkel "800x600 topmost"
+wine taskkill /f /pid "$first_blanker" >/dev/null 2>&1 || true
+killed_at=$(date +%s%N)
+check "the student ends swdkl.exe: a new one is back at once" within 3 replaced swdkl.exe "$first_blanker"
+echo "          back after $((($(date +%s%N) - killed_at) / 1000000)) ms (the service waits on its handle)"
+check "and covers the screen" within 3 windows_are SaalwachtDunkel "800x600 topmost"
 
 check "reset is delivered" cli 127.0.3.1 reset
 check "swdkl.exe has ended" within 10 helpers swdkl.exe 0
 check "flag file says 0" within 5 file_is "$DRIVE_C/swdkl.bin" 0
+
+# The student's own program named swdkl.exe, elsewhere, does not stop the blanking.
+mkdir -p "$DRIVE_C/users/Public"
+cp "$STANDIN/winlogon.exe" "$DRIVE_C/users/Public/swdkl.exe"
+wine 'C:\users\Public\swdkl.exe' >/dev/null 2>&1 &
+IMPOSTOR_PID=$!
+check "an impostor named swdkl.exe runs" within 10 helpers swdkl.exe 1
+check "blank is delivered beside it" cli 127.0.3.1 blank
+check "the real swdkl.exe runs too" within 10 helpers swdkl.exe 2
+check "and covers the screen" within 10 windows_are SaalwachtDunkel "800x600 topmost"
+check "reset is delivered" cli 127.0.3.1 reset
+check "the real one ends, the student's program is not killed by name" within 10 helpers swdkl.exe 1
+kill "$IMPOSTOR_PID" 2>/dev/null || true
+wait "$IMPOSTOR_PID" 2>/dev/null || true
 
 text=$'Grüße aus "Raum 3" – 5 € \\ Ende\nzweite Zeile'
 check "message with umlauts is delivered" cli 127.0.3.1 message "$text"
@@ -184,9 +207,10 @@ rmse=$({ compare -metric RMSE "$WORK/screen.png" "$WORK/shot.jpg" null: 2>&1 || 
 check "the screenshot shows what the X screen shows (RMSE ${rmse:-?})" awk -v r="${rmse:-1}" 'BEGIN { exit !(r < 0.05) }'
 check "the screenshot shows the message window, not a black picture" \
   awk -v s="$(convert "$WORK/shot.jpg" -format '%[fx:standard_deviation]' info: 2>/dev/null)" 'BEGIN { exit !(s > 0.1) }'
-SHARED_DOCS=$DRIVE_C/users/Public/Documents
-check "the screenshot file was taken from the shared folder" \
-  within 5 eval '[ -d "$SHARED_DOCS" ] && [ ! -e "$SHARED_DOCS/screenshot.jpg" ]'
+SPOOL=$DRIVE_C/ProgramData/Saalwacht/spool
+check "the picture passed through the service's own folder and was taken away" \
+  within 5 eval '[ -d "$SPOOL" ] && [ -z "$(ls -A "$SPOOL")" ]'
+check "nothing went through the public documents folder" test ! -e "$DRIVE_C/users/Public/Documents/screenshot.jpg"
 
 check "shutdown is delivered" cli 127.0.3.1 shutdown
 check "the shut-down notice appears" within 10 helpers swsdmsg.exe 1

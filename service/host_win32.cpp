@@ -174,10 +174,14 @@ void requestStop() {
   if (gRequestStop) gRequestStop();
 }
 
-fs::path commonDocumentsFolder() {
+// The screenshot spool: the service's own folder under ProgramData, which
+// only SYSTEM and the administrators may write (the spool makes sure).
+fs::path spoolFolder() {
   wchar_t path[MAX_PATH] = {};
-  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, path))) return path;
-  return platform::executableDir();
+  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    return fs::path(path) / "Saalwacht" / "spool";
+  }
+  return platform::executableDir() / "spool";
 }
 
 // Serves until a stop request; `running` is called once the port is open.
@@ -193,7 +197,7 @@ int serve(const Options& options, const std::function<void()>& running) {
   std::optional<fs::path> powerOff;
   if (options.powerOff) powerOff = fs::path(widen(*options.powerOff));
   auto power = platform::createPowerControl(powerOff);
-  auto spool = platform::createScreenshotSpool(commonDocumentsFolder());
+  auto spool = platform::createScreenshotSpool(spoolFolder());
 
   auto switchLock = platform::createConsoleSwitchLock();
   const int result = service::serveStudentService(
