@@ -106,6 +106,9 @@ TEST_F(ConfigurationTest, ValueCases) {
          EXPECT_EQ(c.commands.viewerProgram, "C:\\Program Files\\viewer.exe");
          EXPECT_EQ(c.commands.teacherHandOverWaitMs, 250);
        }},
+      // A negative pause would never end; it is held at none.
+      {"[Befehle]\nTimeToWait_before_sending_teachermonitor_to_next_pupil=-5\n",
+       [](auto& c) { EXPECT_EQ(c.commands.teacherHandOverWaitMs, 0); }},
       {"[Language]\nHead=Saalwacht Raum 12\n", [](auto& c) { EXPECT_EQ(c.windowTitle, "Saalwacht Raum 12"); }},
       {"[Language]\nHead=\n", [](auto& c) { EXPECT_EQ(c.windowTitle, ""); }},
   };
@@ -265,7 +268,8 @@ TEST(ConsoleHome, FolderChoiceAndSeeding) {
   in.saalwachtHome = (dir.path() / "demo").string();
   EXPECT_EQ(chooseConsoleHome(in), dir.path() / "demo");
 
-  // Seeded with a store that asks for a password; an existing store is kept.
+  // A new folder is seeded with a store that asks for a password; an existing
+  // store is kept, and one that has gone is not made anew (the start then says so).
   const auto home = dir.path() / "demo" / "nested";
   ASSERT_EQ(prepareConsoleHome(home, program), std::nullopt);
   std::string error;
@@ -273,6 +277,9 @@ TEST(ConsoleHome, FolderChoiceAndSeeding) {
   ASSERT_TRUE(writeRemotePassword(home / "saalwacht.bmp", "geheim", error)) << error;
   ASSERT_EQ(prepareConsoleHome(home, program), std::nullopt);
   EXPECT_EQ(readRemotePassword(home / "saalwacht.bmp", error), "geheim");
+  fs::remove(home / "saalwacht.bmp");
+  ASSERT_EQ(prepareConsoleHome(home, program), std::nullopt);
+  EXPECT_FALSE(fs::exists(home / "saalwacht.bmp"));
   // A file where the folder should be is a clear error.
   std::ofstream(dir.path() / "blocked") << "x";
   EXPECT_TRUE(prepareConsoleHome(dir.path() / "blocked", program));

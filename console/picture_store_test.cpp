@@ -271,12 +271,27 @@ TEST_F(PictureStoreFileTest, RefusesTextThatWouldNotReadBack) {
   }
 }
 
-TEST_F(PictureStoreFileTest, StoreWithoutTerminatorsReadsNoPassword) {
-  auto bitmap = noisyBitmap();
-  plant(bitmap, std::string(kPictureStoreCapacity, 'x'));
-  const auto path = write(bitmap.bytes());
-  std::string error;
-  EXPECT_EQ(readRemotePassword(path, error), "0");
+TEST_F(PictureStoreFileTest, FieldsWithoutTheirEndAreNoDataAndTheStoreStaysWritable) {
+  // An admin's own bitmap carries no field ends, or the password's is missing.
+  struct Case {
+    std::string planted;
+    PictureStoreContent read;
+  };
+  for (const Case& c : {Case{std::string(kPictureStoreCapacity, 'x'), {"0", "0", "0"}},
+                        Case{"a#b#" + std::string(kPictureStoreCapacity - 4, 'p'), {"a", "b", "0"}}}) {
+    SCOPED_TRACE(c.planted.substr(0, 8));
+    auto bitmap = noisyBitmap();
+    plant(bitmap, c.planted);
+    const auto path = write(bitmap.bytes());
+    std::string error;
+    const auto content = readPictureStore(path, error);
+    ASSERT_TRUE(content) << error;
+    EXPECT_EQ(content->reserved1, c.read.reserved1);
+    EXPECT_EQ(content->reserved2, c.read.reserved2);
+    EXPECT_EQ(content->remotePassword, "0");
+    ASSERT_TRUE(writeRemotePassword(path, "geheim", error)) << error;
+    EXPECT_EQ(readRemotePassword(path, error), "geheim");
+  }
 }
 
 TEST_F(PictureStoreFileTest, DefaultStoreAsksForAPassword) {
