@@ -119,17 +119,17 @@ std::variant<ProfileFile, ProfileLoadError> ProfileFile::load(
   const auto status = fs::status(path, ec);
   if (status.type() == fs::file_type::not_found) return file;
   if (ec) {
-    return ProfileLoadError{path.string() + ": " + ec.message()};
+    return ProfileLoadError{path.string() + " kann nicht gelesen werden"};
   }
   if (status.type() != fs::file_type::regular) {
-    return ProfileLoadError{path.string() + " is not a regular file"};
+    return ProfileLoadError{path.string() + " ist keine Datei"};
   }
 
   std::ifstream in(path, std::ios::binary);
-  if (!in) return ProfileLoadError{"cannot open " + path.string()};
+  if (!in) return ProfileLoadError{path.string() + " kann nicht geöffnet werden"};
   std::string bytes((std::istreambuf_iterator<char>(in)),
                     std::istreambuf_iterator<char>());
-  if (in.bad()) return ProfileLoadError{"cannot read " + path.string()};
+  if (in.bad()) return ProfileLoadError{path.string() + " kann nicht gelesen werden"};
 
   std::string_view content = bytes;
   if (isValidUtf8(content)) {

@@ -37,7 +37,8 @@ enum class ProfileEncoding {
   Windows1252,
 };
 
-// The file exists but cannot be read (a folder in its place, no permission).
+// The file exists but cannot be read (a folder in its place, no permission);
+// `message` names the file, in German, as the teacher reads it.
 struct ProfileLoadError {
   std::string message;
 };

@@ -128,7 +128,9 @@ TEST_F(ProfileFileTest, MissingFileIsEmptyProfileSavedAsNewUtf8File) {
 TEST_F(ProfileFileTest, FolderInPlaceOfFileIsLoadError) {
   fs::create_directory(folder_ / "saalwacht.ini");
   const auto result = ProfileFile::load(folder_ / "saalwacht.ini");
-  EXPECT_TRUE(std::holds_alternative<ProfileLoadError>(result));
+  ASSERT_TRUE(std::holds_alternative<ProfileLoadError>(result));
+  // The teacher reads it: German, naming the file.
+  EXPECT_EQ(std::get<ProfileLoadError>(result).message, (folder_ / "saalwacht.ini").string() + " ist keine Datei");
 }
 
 TEST_F(ProfileFileTest, ListsKeysOfFirstSectionOnceInFileOrder) {
