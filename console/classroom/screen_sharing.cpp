@@ -28,7 +28,10 @@ QString passwordOption(const QString& password) {
 }  // namespace
 
 ScreenSharing::ScreenSharing(Parts parts, std::chrono::milliseconds bound, QObject* parent)
-    : QObject(parent), p_(parts), bound_(bound) {}
+    : QObject(parent), p_(parts), bound_(bound) {
+  serverWait_.setObjectName(QStringLiteral("VNCServerStartWartezeit"));
+  loopWait_.setObjectName(QStringLiteral("Lehrer_auf_Schueler_Wartezeit"));
+}
 
 void ScreenSharing::configure(const CommandTexts& commands, const QString& password) {
   commands_ = commands;

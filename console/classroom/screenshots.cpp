@@ -120,7 +120,7 @@ void Screenshots::save() {
   QSaveFile out(file);
   if (!out.open(QIODevice::WriteOnly) || out.write(picture) != picture.size() || !out.commit()) {
     messages_.show(&window_, window_.windowTitle(),
-                   QStringLiteral("%1 kann nicht gespeichert werden: %2").arg(file, out.errorString()),
+                   QStringLiteral("%1 kann nicht gespeichert werden").arg(file),
                    MessageDisplay::Kind::Error);
     return;
   }

@@ -10,6 +10,7 @@ namespace saalwacht::console {
 SeatWalk::SeatWalk(platform::EchoTest& echo, Seats& seats, Thumbnails& thumbnails, CommandLink& link,
                    ScreenSharing& sharing, QObject* parent)
     : QObject(parent), seats_(seats), thumbnails_(thumbnails), link_(link), sharing_(sharing), monitor_(echo) {
+  handOver_.setObjectName(QStringLiteral("Lehrer_auf_Schueler_Wartezeit"));
   // A plan edited meanwhile may have renamed the seat; the result is still
   // the seat's, as the walk visits seats by number.
   connect(&monitor_, &ReachabilityMonitor::checked, this, [this](const QString&, bool reachable) { checked(reachable); });

@@ -15,7 +15,10 @@
 
 namespace saalwacht::console {
 
-WholeClass::WholeClass(Parts parts, QObject* parent) : QObject(parent), p_(std::move(parts)) {}
+WholeClass::WholeClass(Parts parts, QObject* parent) : QObject(parent), p_(std::move(parts)) {
+  deliveries_.setObjectName(QStringLiteral("Programmabbruch"));
+  lastPause_.setObjectName(QStringLiteral("Warte"));
+}
 
 void WholeClass::resetAll() {
   if (!p_.lock.free()) return;
@@ -92,10 +95,10 @@ void WholeClass::close(std::function<void()> finished) {
   // Every reset is delivered or has failed before the console goes, so no
   // student PC stays blanked, and a server stopped while it started has been
   // ended; a PC that does not answer costs at most 15 s.
-  closeWait_.until(
+  deliveries_.until(
       [this] { return p_.link.outstanding(CommandKind::Reset) == 0 && p_.sharing.serverSettled(); },
       std::chrono::seconds(15), [this, finished = std::move(finished)](bool) {
-        closeWait_.pause(std::chrono::seconds(1), [this, finished] {
+        lastPause_.pause(std::chrono::seconds(1), [this, finished] {
           p_.exitWait.hide();
           finished();
         });

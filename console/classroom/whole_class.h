@@ -62,7 +62,8 @@ class WholeClass : public QObject {
 
  private:
   Parts p_;
-  Waiter closeWait_{this};
+  Waiter deliveries_{this};  // Programmabbruch: at most 15 s for the resets
+  Waiter lastPause_{this};   // Warte: 1 s
 };
 
 }  // namespace saalwacht::console

@@ -34,7 +34,7 @@ QImage decodeJpeg(std::string_view bytes, QString& error) {
   if (tjDecompress2(handle.get(), data, static_cast<unsigned long>(bytes.size()), image.bits(), width,
                     static_cast<int>(image.bytesPerLine()), height, TJPF_RGB, TJFLAG_ACCURATEDCT) != 0 &&
       tjGetErrorCode(handle.get()) == TJERR_FATAL) {
-    error = QStringLiteral("Die JPEG-Grafik ist beschädigt: %1").arg(QString::fromUtf8(tjGetErrorStr2(handle.get())));
+    error = QStringLiteral("Die JPEG-Grafik ist beschädigt");
     return {};
   }
   return image;
@@ -43,7 +43,7 @@ QImage decodeJpeg(std::string_view bytes, QString& error) {
 QImage loadJpegFile(const QString& path, QString& error) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
-    error = QStringLiteral("%1 kann nicht gelesen werden: %2").arg(path, file.errorString());
+    error = QStringLiteral("%1 kann nicht gelesen werden").arg(path);
     return {};
   }
   const QByteArray bytes = file.readAll();
