@@ -961,14 +961,13 @@ TEST_F(ConsoleTest, ANegativeHandOverPauseIsHeldAtZero) {
   writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\nrechnername3=pc3\n" + vncCommands(-5));
   echo_.everyone = true;
   serverAppearsAfter(std::chrono::milliseconds(50));
-  auto& c = started();
+  started();
   ASSERT_TRUE(seatsEnabled({1, 2, 3}));
   barButton("lehrer_an_alle_button")->click();
   EXPECT_TRUE(within(std::chrono::seconds(5), [&] {
     return stateOf(1) == SeatState::Teacher && stateOf(2) == SeatState::Teacher && stateOf(3) == SeatState::Teacher;
   }));
   EXPECT_TRUE(barButton("alle_zuruecksetzen_button")->isEnabled());
-  (void)c;
 }
 
 TEST_F(ConsoleTest, RoomPlanEditingWaitsForAWholeClassLoop) {
