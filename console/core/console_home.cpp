@@ -37,8 +37,8 @@ std::optional<std::string> prepareConsoleHome(const fs::path& home, const fs::pa
   if (auto shipped = platform::readFile(programFolder / kPictureStoreFileName)) {
     bytes = std::move(*shipped);
   } else {
-    const auto made = makeDefaultPictureStore();
-    bytes.assign(made.begin(), made.end());
+    const auto fresh = makeDefaultPictureStore();
+    bytes.assign(fresh.begin(), fresh.end());
   }
   if (platform::replaceFile(store, bytes)) return "In " + store.string() + " kann nicht geschrieben werden";
   return std::nullopt;
