@@ -24,14 +24,16 @@ const std::string kJpeg = std::string("\xff\xd8\xff\xe0") + "picture data" + "\x
 
 class ServerTest : public ::testing::Test {
  protected:
-  ~ServerTest() override {
-    if (server_) {
-      // Everything the server started ends on its own thread before the
-      // loop goes, so no socket or timer outlives it.
-      asio::post(io_, [this] { server_->stop(); });
-      work_.reset();
-      thread_.join();
-    }
+  ~ServerTest() override { stop(); }
+
+  // Everything the server started ends on its own thread before the loop
+  // goes, so no socket or timer outlives it; what a derived test hands the
+  // server must live until then.
+  void stop() {
+    if (!server_ || !thread_.joinable()) return;
+    asio::post(io_, [this] { server_->stop(); });
+    work_.reset();
+    thread_.join();
   }
 
   // Starts the server on 127.0.0.1 with these rules (done by the first
@@ -147,6 +149,8 @@ class ServerTest : public ::testing::Test {
   std::string pictureText_ = kJpeg;
   std::atomic<int> livePictures_{0};
   std::atomic<int> peakPictures_{0};
+  // Lives until the server's loop has ended: its resolver and timer belong to that loop.
+  std::optional<SourceFilter> sources_;
 };
 
 TEST_F(ServerTest, AResetConnectionDoesNotStopTheServer) {
@@ -233,6 +237,7 @@ class ProvenServerTest : public ServerTest {
     keys.emplace(keyFolder.path(), [](const std::string&) {});
     start({nullptr, &*keys});
   }
+  ~ProvenServerTest() override { stop(); }
 
   std::string challengeOn(tcp::socket& socket) {
     write(socket, protocol::kGreeting);
@@ -344,9 +349,9 @@ TEST_F(ProvenServerTest, AnEmptyKeyFolderMeansOpenAndANewKeyCountsWithoutARestar
 // ---- sources and limits ----
 
 TEST_F(ServerTest, OnlyAllowedSourcesAreServedAndRefusalsAreCounted) {
-  SourceFilter sources(io_, {*parseSourceRule("127.0.0.2"), *parseSourceRule("127.0.1.0/24")},
-                       [](const std::string&) {});
-  start({&sources, nullptr});
+  sources_.emplace(io_, std::vector<SourceRule>{*parseSourceRule("127.0.0.2"), *parseSourceRule("127.0.1.0/24")},
+                   [](const std::string&) {});
+  start({&*sources_, nullptr});
   for (const char* listed : {"127.0.0.2", "127.0.1.77"}) {
     auto socket = connect(listed);
     write(socket, "10");

@@ -3,6 +3,7 @@
 // another name it sleeps, writes its arguments, or stands in for power-off.
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 #include <gtest/gtest.h>
 
@@ -220,35 +221,57 @@ TEST(Win32PowerControl, TheReplacementRunsAndNothingElse) {
   createPowerControl(dir.path() / "missing.exe")->powerOff();
 }
 
-TEST(Win32ScreenshotSpool, TakesOnlyAPlainFileAndRemovesIt) {
+TEST(Win32ScreenshotSpool, APrivateFolderFreshNamesAndOnlyAPlainFile) {
   TempDir dir;
-  auto spool = createScreenshotSpool(dir.path());
-  const fs::path picture = dir.path() / "screenshot.jpg";
+  const fs::path folder = dir.path() / "spool";
+  // Made before by someone else, with a leftover in it.
+  fs::create_directory(folder);
+  std::ofstream(folder / "screenshot.jpg", std::ios::binary) << "planted";
+  auto spool = createScreenshotSpool(folder);
 
-  std::ofstream(picture, std::ios::binary) << "old picture";
-  EXPECT_EQ(spool->prepare(std::nullopt), picture);
-  EXPECT_FALSE(fs::exists(picture));  // an old picture never survives a new request
-  EXPECT_EQ(spool->collect(1000), std::nullopt);
+  const auto first = spool->prepare(std::nullopt);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->parent_path(), folder);
+  EXPECT_EQ(first->filename().string().size(), std::string("shot-").size() + 32 + std::string(".jpg").size());
+  EXPECT_FALSE(fs::exists(folder / "screenshot.jpg"));  // nothing old survives a new request
+  // Only SYSTEM and the administrators, nothing inherited.
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(::GetNamedSecurityInfoW(folder.wstring().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, &descriptor),
+            ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  // Wine keeps no ACLs where its file system cannot store them; Windows does.
+  const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  if (!wine) {
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    ASSERT_NE(dacl, nullptr);
+    EXPECT_EQ(dacl->AceCount, 2);
+  }
+  ::LocalFree(descriptor);
 
-  std::ofstream(picture, std::ios::binary) << "\xff\xd8picture";
+  EXPECT_EQ(spool->collect(1000), std::nullopt);  // the helper wrote nothing
+  const auto second = spool->prepare(std::nullopt);
+  ASSERT_TRUE(second);
+  EXPECT_NE(*second, *first) << "the name must not be guessed from the last one";
+  std::ofstream(*second, std::ios::binary) << "\xff\xd8picture";
   EXPECT_EQ(spool->collect(1000), std::string("\xff\xd8picture"));
-  EXPECT_FALSE(fs::exists(picture));
+  EXPECT_FALSE(fs::exists(*second));
 
-  std::ofstream(picture, std::ios::binary) << "too long";
+  const auto third = spool->prepare(std::nullopt);
+  std::ofstream(*third, std::ios::binary) << "too long";
   EXPECT_EQ(spool->collect(4), std::nullopt);
-  EXPECT_FALSE(fs::exists(picture));
+  EXPECT_FALSE(fs::exists(*third));
 
   // A second name of another file is not read, and the file stays.
+  const auto fourth = spool->prepare(std::nullopt);
   const fs::path secret = dir.path() / "secret.txt";
   std::ofstream(secret) << "secret";
-  ASSERT_TRUE(::CreateHardLinkW(picture.wstring().c_str(), secret.wstring().c_str(), nullptr));
+  ASSERT_TRUE(::CreateHardLinkW(fourth->wstring().c_str(), secret.wstring().c_str(), nullptr));
   EXPECT_EQ(spool->collect(1000), std::nullopt);
   EXPECT_EQ(slurp(secret), "secret");
-
-  // A folder in the picture's place is cleared away.
-  fs::create_directory(picture);
-  EXPECT_EQ(spool->prepare(std::nullopt), picture);
-  EXPECT_FALSE(fs::exists(picture));
 }
 
 TEST(Win32System, WireTextIsTheAnsiCodePage) {

@@ -15,6 +15,11 @@ add_library(saalwacht_platform STATIC
 target_link_libraries(saalwacht_platform
   PUBLIC saalwacht_protocol ws2_32 mswsock
   PRIVATE shell32 advapi32 version)
+# Asio's I/O completion port path corrupted memory now and then under Wine
+# when many connections came and went at once (a flood, the room's
+# consoles); the select-based reactor serves the service's at most 64
+# connections as well and never did.
+target_compile_definitions(saalwacht_platform PUBLIC ASIO_DISABLE_IOCP)
 
 # The cross compiler does not search /usr/include; it gets a folder that holds
 # Asio and nothing else.
