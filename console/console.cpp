@@ -69,7 +69,7 @@ Console::~Console() {
   // The viewers go with the main window; their workers then end within a
   // moment (a connect under way within its time-out).
   main_.reset();
-  waitForThumbnailWorkers(std::chrono::seconds(6));
+  waitForThumbnailWorkers();
 }
 
 void Console::wireMenus() {
