@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace saalwacht::console {
 
@@ -25,15 +27,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const QColor kOuterBackground(212, 208, 200);
-constexpr auto kFrameInterval = std::chrono::milliseconds(200);  // at most five frames a second per seat
+// About five updates, and so five frames, a second per seat at most: the next
+// update is asked for only this long after the last request, so a server
+// collects what changes in between (a video costs no more than a clock). A
+// request that is nearly due when an update arrives goes out with it, which
+// saves the worker a wake-up.
+constexpr auto kRequestInterval = std::chrono::milliseconds(200);
+constexpr auto kRequestEarly = std::chrono::milliseconds(50);
 // Without anything due, the worker looks up this often; a stop wakes it at once.
-constexpr auto kIdleWait = std::chrono::milliseconds(500);
-// How long a server has to answer a scale request, and then to send the
-// whole scaled picture; after that its scaling counts as ignored or broken.
-// Generous, for a loaded PC: until then the last frame stays.
-constexpr auto kScaleAnswerWithin = std::chrono::seconds(10);
+constexpr auto kIdleWait = std::chrono::seconds(1);
+// How long a server has to answer a scale request before it counts as
+// ignored (until then there is no picture), and then to send the whole scaled
+// picture before its scaling counts as broken (generous: the last frame stays).
+constexpr auto kScaleAnswerWithin = std::chrono::seconds(3);
+constexpr auto kScaledPictureWithin = std::chrono::seconds(10);
 constexpr int kClientTag = 0x5357;  // our pointer in the rfbClient's data list
-constexpr int kBothDirections = 2;  // SHUT_RDWR, SD_BOTH
+// Only the receiving side is shut to wake a worker: a write after that
+// still succeeds, where one into a socket shut both ways raises SIGPIPE.
+constexpr int kReceiving = 0;  // SHUT_RD, SD_RECEIVE
 
 std::atomic<int> liveWorkers{0};
 
@@ -54,23 +65,28 @@ QImage frameBufferImage(const rfbClient* client) {
 bool nearBlack(QRgb pixel) { return qRed(pixel) < 16 && qGreen(pixel) < 16 && qBlue(pixel) < 16; }
 
 // Whether the server's scaled picture lost most of what the full screen
-// showed, `reference` being the full screen scaled here to the same size: a
-// black answer, or one with only the parts that changed since. A screen that
-// was black to begin with may stay black; a pointer or two do not count.
-bool lostTheScreen(const QImage& scaled, const QImage& reference) {
-  if (scaled.size() != reference.size()) return false;
+// showed in `row` (its row `rowY`, fetched before): a black answer, or one
+// with only the parts that changed since. A row that was black to begin with
+// may stay black; a pointer or two do not count.
+bool lostTheScreen(const rfbClient* scaled, const std::vector<QRgb>& row, int rowY, int factor) {
+  const int width = std::min(scaled->width, static_cast<int>(row.size()) / factor);
+  const int y = std::min(rowY / factor, scaled->height - 1);
+  const auto* theirs = reinterpret_cast<const QRgb*>(scaled->frameBuffer) + static_cast<std::size_t>(y) * scaled->width;
   long long content = 0, lost = 0;
-  for (int y = 0; y < scaled.height(); ++y) {
-    const auto* ours = reinterpret_cast<const QRgb*>(reference.constScanLine(y));
-    const auto* theirs = reinterpret_cast<const QRgb*>(scaled.constScanLine(y));
-    for (int x = 0; x < scaled.width(); ++x) {
-      if (nearBlack(ours[x])) continue;
-      ++content;
-      if (nearBlack(theirs[x])) ++lost;
+  for (int x = 0; x < width; ++x) {
+    // Our own average over the part of the row that this pixel stands for.
+    int red = 0, green = 0, blue = 0;
+    for (int i = 0; i < factor; ++i) {
+      const QRgb p = row[static_cast<std::size_t>(x) * factor + i];
+      red += qRed(p);
+      green += qGreen(p);
+      blue += qBlue(p);
     }
+    if (nearBlack(qRgb(red / factor, green / factor, blue / factor))) continue;
+    ++content;
+    if (nearBlack(theirs[x])) ++lost;
   }
-  const long long area = static_cast<long long>(scaled.width()) * scaled.height();
-  return content * 100 > area && lost * 2 > content;
+  return content * 100 > width && lost * 2 > content;
 }
 
 }  // namespace
@@ -111,7 +127,7 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
   void stop() {
     std::lock_guard lock(socketMutex_);
     stop_ = true;
-    if (socket_ != RFB_INVALID_SOCKET) ::shutdown(socket_, kBothDirections);
+    if (socket_ != RFB_INVALID_SOCKET) ::shutdown(socket_, kReceiving);
   }
 
   void resize(QSize size) {
@@ -130,10 +146,13 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
 
  private:
   enum class Outcome { Ended, AuthenticationFailed, RetryUnscaled };
-  // Where server-side scaling stands on this connection.
+  // Where server-side scaling stands on this connection. A server that
+  // scales never sends a full-size picture: before any picture, one row is
+  // fetched, which shows whether the server takes scale requests (libvncserver
+  // says so with its first update) and is kept to check the scaled answer.
   enum class Scaling {
-    NotAsked,  // no complete picture yet
-    Asked,     // the request is out; frames still come from the full screen
+    Probing,   // the row is asked for
+    Asked,     // the scale request is out
     Answered,  // the framebuffer has the asked size; waiting for its whole picture
     On,        // the server scales and its picture is complete
     Off,       // not wanted, not offered, not needed or ignored: scaled here
@@ -152,11 +171,27 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     self->missing_ -= QRect(x, y, w, h);
     self->dirty_ = true;
   }
+  // The framebuffer is not cleared when it is made, so nothing is copied from
+  // a part not yet received; such a copy leaves black instead.
+  static void copyRect(rfbClient* client, int sx, int sy, int w, int h, int dx, int dy) {
+    auto* self = of(client);
+    const QRect source(sx, sy, w, h), bounds(0, 0, client->width, client->height);
+    if (bounds.contains(source) && !self->missing_.intersects(source)) {
+      self->copyFromFrameBuffer_(client, sx, sy, w, h, dx, dy);
+      return;
+    }
+    const QRect target = QRect(dx, dy, w, h).intersected(bounds);
+    for (int y = target.top(); y <= target.bottom(); ++y) {
+      std::memset(client->frameBuffer + (static_cast<std::size_t>(y) * client->width + target.left()) * 4, 0,
+                  static_cast<std::size_t>(target.width()) * 4);
+    }
+  }
   static rfbBool allocate(rfbClient* client) { return of(client)->allocateFrameBuffer(client) ? TRUE : FALSE; }
 
   // Holds exactly one framebuffer of the size the server announced; a new
   // size replaces the old buffer, so a server that scales leaves us with a
-  // thumbnail-sized one.
+  // thumbnail-sized one. Its memory is not touched here: only what the
+  // server sends is written, and frames are made only of received parts.
   bool allocateFrameBuffer(rfbClient* client) {
     const QSize size(client->width, client->height);
     if (frameBuffer_ && size == bufferSize_) {
@@ -171,21 +206,24 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
         size.height() > kMaxFramebufferSide || bytes > kMaxFramebufferBytes) {
       return false;
     }
-    frameBuffer_ = static_cast<uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
+    frameBuffer_ = static_cast<uint8_t*>(std::malloc(static_cast<std::size_t>(bytes)));
     if (!frameBuffer_) return false;
     client->frameBuffer = frameBuffer_;
-    // libvncclient asks for the whole picture after a NewFBSize, but not after
-    // an ExtendedDesktopSize, which libvncserver sends to clients that know it,
-    // also in answer to a scale request; so we ask for it ourselves.
+    // The whole picture is asked for after every new size. libvncclient would
+    // ask after a NewFBSize, but not after an ExtendedDesktopSize, which
+    // libvncserver sends to clients that know it, also in answer to a scale
+    // request: that left a server-scaled thumbnail black but for the parts
+    // that changed.
     resized_ = !bufferSize_.isEmpty();
     bufferSize_ = size;
     missing_ = QRegion(0, 0, size.width(), size.height());
-    client->updateRect.x = client->updateRect.y = 0;
-    client->updateRect.w = size.width();
-    client->updateRect.h = size.height();
-    if (scaling_ == Scaling::Asked && size == askedSize_) {
-      scaling_ = Scaling::Answered;
-      scalingDeadline_ = Clock::now() + kScaleAnswerWithin;
+    if (resized_) {
+      if (scaling_ == Scaling::Asked && size == askedSize_) {
+        scaling_ = Scaling::Answered;
+        scalingDeadline_ = Clock::now() + kScaledPictureWithin;
+      } else if (scaling_ == Scaling::Probing) {
+        scaling_ = Scaling::Off;  // the screen itself changed: no scaling on this connection
+      }
     }
     return true;
   }
@@ -195,80 +233,135 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     return target_.size;
   }
 
-  void askScale(rfbClient* client, int factor) {
+  // Asks for `area`: now in full, and from then on for its changes, paced
+  // by the loop, so that the server collects what changes between requests.
+  // libvncclient's own request after every update is held back by taking the
+  // request off the messages it believes the server takes.
+  bool request(rfbClient* client, QRect area, bool incremental = false) {
+    client->updateRect.x = area.x();
+    client->updateRect.y = area.y();
+    client->updateRect.w = area.width();
+    client->updateRect.h = area.height();
+    rfbFramebufferUpdateRequestMsg message{};
+    message.type = rfbFramebufferUpdateRequest;
+    message.incremental = incremental ? 1 : 0;
+    message.x = rfbClientSwap16IfLE(static_cast<uint16_t>(area.x()));
+    message.y = rfbClientSwap16IfLE(static_cast<uint16_t>(area.y()));
+    message.w = rfbClientSwap16IfLE(static_cast<uint16_t>(area.width()));
+    message.h = rfbClientSwap16IfLE(static_cast<uint16_t>(area.height()));
+    holdBackLibraryRequests(client);
+    awaitingUpdate_ = true;
+    lastRequest_ = Clock::now();
+    return WriteToRFBServer(client, reinterpret_cast<const char*>(&message), sz_rfbFramebufferUpdateRequestMsg);
+  }
+  bool requestWhole(rfbClient* client) { return request(client, QRect(0, 0, client->width, client->height)); }
+  bool requestChanges(rfbClient* client) {
+    return request(client,
+                   QRect(client->updateRect.x, client->updateRect.y, client->updateRect.w, client->updateRect.h), true);
+  }
+  static void holdBackLibraryRequests(rfbClient* client) {
+    client->supportedMessages.client2server[rfbFramebufferUpdateRequest / 8] &=
+        static_cast<uint8_t>(~(1 << (rfbFramebufferUpdateRequest % 8)));
+  }
+  static void updateDone(rfbClient* client) {
+    of(client)->awaitingUpdate_ = false;
+    // The server's list of the messages it takes, sent with its first
+    // update, puts the request back.
+    holdBackLibraryRequests(client);
+  }
+
+  QRect probeRect() const { return QRect(0, fullSize_.height() / 2, fullSize_.width(), 1); }
+
+  bool askScale(rfbClient* client, int factor) {
     rfbSetScaleMsg message{};
     message.type = rfbSetScale;
     message.scale = static_cast<uint8_t>(factor);
-    if (!WriteToRFBServer(client, reinterpret_cast<const char*>(&message), sz_rfbSetScaleMsg)) return;
+    if (!WriteToRFBServer(client, reinterpret_cast<const char*>(&message), sz_rfbSetScaleMsg)) return false;
     // libvncserver divides its screen size by the factor, cutting toward zero.
     askedSize_ = QSize(fullSize_.width() / factor, fullSize_.height() / factor);
     askedFactor_ = factor;
-    // What the answer should look like, to tell a broken one.
-    reference_ = frameBufferImage(client).scaled(askedSize_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     scaling_ = Scaling::Asked;
     scalingDeadline_ = Clock::now() + kScaleAnswerWithin;
+    return true;
   }
 
-  // Moves server-side scaling on after a message; false when the server's
-  // scaled picture cannot be used and the connection must start over.
-  bool advanceScaling(rfbClient* client) {
-    const bool complete = missing_.isEmpty();
+  // Moves server-side scaling on after a message. Ends with RetryUnscaled
+  // when the server's scaled picture cannot be used, Ended when the
+  // connection failed.
+  std::optional<Outcome> advanceScaling(rfbClient* client) {
+    const auto now = Clock::now();
     switch (scaling_) {
-      case Scaling::NotAsked: {
-        if (!complete) return true;
-        fullSize_ = bufferSize_;
+      case Scaling::Probing: {
+        if (missing_.intersects(probeRect())) return {};
         const int factor = scaleFactor(fullSize_, targetSize());
-        if (!askScaleWanted_ || factor == 1 || !SupportsClient2Server(client, rfbSetScale)) {
+        if (factor == 1 || !SupportsClient2Server(client, rfbSetScale)) {
           scaling_ = Scaling::Off;
-          return true;
+          if (!requestWhole(client)) return Outcome::Ended;
+          return {};
         }
-        askScale(client, factor);
-        return true;
+        const auto* row = reinterpret_cast<const QRgb*>(client->frameBuffer) +
+                          static_cast<std::size_t>(probeRect().y()) * client->width;
+        sample_.assign(row, row + client->width);
+        if (!askScale(client, factor)) return Outcome::Ended;
+        return {};
       }
       case Scaling::Asked:
-        if (Clock::now() >= scalingDeadline_) {
-          scaling_ = Scaling::Off;
-          reference_ = QImage();
+        if (now < scalingDeadline_) return {};
+        // Ignored: fetch the full picture, if there is none yet, and scale here.
+        scaling_ = Scaling::Off;
+        if (!sample_.empty()) {
+          sample_.clear();
+          ignored_ = true;
+          if (!requestWhole(client)) return Outcome::Ended;
         }
-        return true;
+        return {};
       case Scaling::Answered:
-        if (complete) {
-          const bool lost = lostTheScreen(frameBufferImage(client), reference_);
-          reference_ = QImage();
-          if (lost) return false;
+        if (missing_.isEmpty()) {
+          const bool lost = !sample_.empty() && lostTheScreen(client, sample_, probeRect().y(), askedFactor_);
+          sample_.clear();
+          if (lost) return Outcome::RetryUnscaled;
           scaling_ = Scaling::On;
           currentFactor_ = askedFactor_;
-          return true;
+          return {};
         }
-        return Clock::now() < scalingDeadline_;
+        if (now >= scalingDeadline_) return Outcome::RetryUnscaled;
+        return {};
       case Scaling::On: {
-        // The zoom changed: ask for the factor that fits it now.
+        // The zoom changed: ask for the factor that fits it now; the picture
+        // stays until the answer.
         const int factor = scaleFactor(fullSize_, targetSize());
-        if (factor != currentFactor_) askScale(client, factor);
-        return true;
+        if (factor != currentFactor_ && !askScale(client, factor)) return Outcome::Ended;
+        return {};
       }
       case Scaling::Off:
-        return true;
+        return {};
     }
-    return true;
+    return {};
   }
 
   bool frameDue() const { return dirty_ && missing_.isEmpty() && scaling_ != Scaling::Answered; }
 
   void emitFrame(rfbClient* client) {
     const QSize size = targetSize();
+    const QImage source = frameBufferImage(client);
+    const QSize fitted = source.size().scaled(size, Qt::KeepAspectRatio);
+    const QRect target(QPoint((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2), fitted);
     // An unshared picture for the window thread; the framebuffer stays here.
-    QImage fitted = frameBufferImage(client).scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    if (fitted.size() != size) {
-      QImage framed(size, QImage::Format_RGB32);
-      framed.fill(kOuterBackground);
-      QPainter p(&framed);
-      p.drawImage((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2, fitted);
-      p.end();
-      fitted = framed;
+    QImage frame(size, QImage::Format_RGB32);
+    if (fitted != size) frame.fill(kOuterBackground);
+    if (!fitted.isEmpty()) {
+      QPainter p(&frame);
+      if (fitted.width() * 2 >= source.width()) {
+        // A server-scaled screen is at most twice the thumbnail: bilinear
+        // filtering is enough, at a fraction of the cost of averaging.
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(target, source);
+      } else {
+        p.drawImage(target.topLeft(), source.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+      }
     }
-    const QSize source(client->width, client->height);
-    post([me = this, fitted, source](ThumbnailViewer* viewer) { viewer->onFrame(me, fitted, source); });
+    const QSize sourceSize(client->width, client->height);
+    post([me = this, frame, sourceSize](ThumbnailViewer* viewer) { viewer->onFrame(me, frame, sourceSize); });
   }
 
   // Frees what one connection held; the socket is withdrawn from stop()
@@ -287,13 +380,13 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
   // One connection from connect to end, the steps of rfbInitClient taken one
   // by one so that stop() can wake the handshake's reads.
   Outcome serve(bool askScale) {
-    askScaleWanted_ = askScale;
-    scaling_ = Scaling::NotAsked;
-    reference_ = QImage();
     bufferSize_ = QSize();
     missing_ = QRegion();
-    resized_ = dirty_ = passwordAsked_ = false;
+    sample_.clear();
+    resized_ = dirty_ = passwordAsked_ = ignored_ = awaitingUpdate_ = false;
+    scaling_ = Scaling::Off;
 
+    if (stop_) return Outcome::Ended;
     rfbClient* client = rfbGetClient(8, 3, 4);
     if (!client) return Outcome::Ended;
     client->format.redShift = 16;
@@ -302,11 +395,16 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     rfbClientSetClientData(client, reinterpret_cast<void*>(kClientTag), this);
     client->GetPassword = password;
     client->GotFrameBufferUpdate = update;
+    client->FinishedFrameBufferUpdate = updateDone;
     client->MallocFrameBuffer = allocate;
+    copyFromFrameBuffer_ = client->GotCopyRect;
+    client->GotCopyRect = copyRect;
     client->canHandleNewFBSize = TRUE;
     client->appData.viewOnly = TRUE;
     client->appData.shareDesktop = TRUE;
-    client->appData.encodingsString = "tight zrle ultra copyrect hextile zlib corre rre raw";
+    // ZRLE first: for the small rectangles of a scaled screen it costs less to
+    // decode than Tight's JPEG pieces, and sends fewer bytes.
+    client->appData.encodingsString = "zrle tight copyrect hextile zlib ultra corre rre raw";
     client->appData.compressLevel = 6;
     client->appData.qualityLevel = 6;
     client->appData.useRemoteCursor = FALSE;
@@ -326,7 +424,7 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     {
       std::lock_guard lock(socketMutex_);
       socket_ = client->sock;
-      if (stop_) ::shutdown(socket_, kBothDirections);
+      if (stop_) ::shutdown(socket_, kReceiving);
     }
     if (!InitialiseRFBConnection(client)) {
       // Which step failed tells a refused password from a refused connection.
@@ -336,18 +434,23 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     }
     client->width = client->si.framebufferWidth;
     client->height = client->si.framebufferHeight;
-    if (!client->MallocFrameBuffer(client) || !SetFormatAndEncodings(client) ||
-        !SendFramebufferUpdateRequest(client, 0, 0, client->width, client->height, FALSE)) {
+    if (!client->MallocFrameBuffer(client) || !SetFormatAndEncodings(client)) {
+      release(client);
+      return Outcome::Ended;
+    }
+    fullSize_ = bufferSize_;
+    const bool probe = askScale && scaleFactor(fullSize_, targetSize()) > 1;
+    scaling_ = probe ? Scaling::Probing : Scaling::Off;
+    if (!(probe ? request(client, probeRect()) : requestWhole(client))) {
       release(client);
       return Outcome::Ended;
     }
 
     Outcome outcome = Outcome::Ended;
-    auto nextFrame = Clock::now();
     while (!stop_) {
       const auto now = Clock::now();
       auto wake = now + kIdleWait;
-      if (frameDue()) wake = std::min(wake, std::max(now, nextFrame));
+      if (!awaitingUpdate_) wake = std::min(wake, lastRequest_ + kRequestInterval);
       if (scaling_ == Scaling::Asked || scaling_ == Scaling::Answered) wake = std::min(wake, scalingDeadline_);
       const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(std::max(wake - now, Clock::duration{}));
       const int ready = WaitForMessage(client, static_cast<unsigned>(wait.count()));
@@ -362,20 +465,35 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
       if (!handled) break;
       if (resized_) {
         resized_ = false;
-        if (!SendFramebufferUpdateRequest(client, 0, 0, client->width, client->height, FALSE)) break;
+        if (!requestWhole(client)) break;
       }
-      if (!advanceScaling(client)) {
-        outcome = Outcome::RetryUnscaled;
+      if (const auto end = advanceScaling(client)) {
+        outcome = *end;
         break;
       }
-      if (frameDue() && Clock::now() >= nextFrame) {
+      if (ignored_) {
+        ignored_ = false;
+        reportScalingFailed();
+      }
+      // Requests are paced, so are the updates, and every update that
+      // completes the picture makes a frame.
+      if (frameDue()) {
         dirty_ = false;
-        nextFrame = Clock::now() + kFrameInterval;
         emitFrame(client);
+      }
+      if (!awaitingUpdate_ && Clock::now() >= lastRequest_ + kRequestInterval - kRequestEarly &&
+          !requestChanges(client)) {
+        break;
       }
     }
     release(client);
     return outcome;
+  }
+
+  void reportScalingFailed() {
+    post([me = this, host = QString::fromStdString(target_.host)](ThumbnailViewer* viewer) {
+      viewer->onScalingFailed(me, host);
+    });
   }
 
   void run() {
@@ -383,9 +501,7 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
     if (outcome == Outcome::RetryUnscaled && !stop_) {
       // The server answered the scale request with a black or incomplete
       // picture: start over and scale here.
-      post([me = this, host = QString::fromStdString(target_.host)](ThumbnailViewer* viewer) {
-        viewer->onScalingFailed(me, host);
-      });
+      reportScalingFailed();
       outcome = serve(false);
     }
     const bool authenticationFailed = outcome == Outcome::AuthenticationFailed;
@@ -410,17 +526,20 @@ class VncSession : public std::enable_shared_from_this<VncSession> {
   std::atomic<bool> stop_{false};
 
   // Worker thread only, from here on.
+  GotCopyRectProc copyFromFrameBuffer_ = nullptr;
   uint8_t* frameBuffer_ = nullptr;
   QSize bufferSize_;
   QRegion missing_;  // not yet received since the framebuffer was made
   bool resized_ = false;
   bool dirty_ = false;
+  bool awaitingUpdate_ = false;  // a request is out that the server has not answered
+  Clock::time_point lastRequest_;
   bool passwordAsked_ = false;
-  bool askScaleWanted_ = false;
-  Scaling scaling_ = Scaling::NotAsked;
+  bool ignored_ = false;  // the server let a scale request pass unanswered
+  Scaling scaling_ = Scaling::Off;
   QSize fullSize_, askedSize_;
   int askedFactor_ = 1, currentFactor_ = 1;
-  QImage reference_;
+  std::vector<QRgb> sample_;  // the row fetched before the scale request
   Clock::time_point scalingDeadline_;
 };
 
@@ -428,6 +547,9 @@ ThumbnailViewer::ThumbnailViewer(int seat, QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("ViewerX%1").arg(seat));
   setCursor(Qt::PointingHandCursor);
   setAttribute(Qt::WA_TransparentForMouseEvents);  // clicks go to the seat below
+  // Every paint covers the whole viewer: what lies below need not be painted
+  // first, at every frame.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   hide();
 }
 
