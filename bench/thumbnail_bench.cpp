@@ -64,7 +64,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const int kSeats = std::getenv("BENCH_SEATS") ? std::atoi(std::getenv("BENCH_SEATS")) : 48;
+constexpr int kSeats = 48;
 constexpr int kPort = 5900;
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr auto kMeasureFor = seconds(20);
