@@ -28,7 +28,8 @@ inline constexpr int kMaxFramebufferSide = 8192;
 inline constexpr long long kMaxFramebufferBytes = 256LL * 1024 * 1024;
 
 // The longest a worker takes to end once its viewer is gone or disconnected:
-// reads are woken at once, a TCP connect under way runs to its 5 s time-out.
+// reads are woken at once, a TCP connect under way runs to its 5 s time-out
+// (a name lookup under way, to the resolver's).
 inline constexpr std::chrono::milliseconds kThumbnailWorkersEndWithin{6000};
 
 // Waits up to `limit` until every connection's worker thread has ended (the

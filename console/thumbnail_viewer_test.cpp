@@ -89,7 +89,7 @@ struct WatchedViewer {
   std::optional<bool> ended;
 };
 
-TEST(ServerSideScaling, TheServerScaledPictureIsCompleteAndFollowsTheScreen) {
+TEST(ServerSideScaling, TheServerScaledPictureIsCompleteAndFollowsTheScreenAndTheZoom) {
   VncTestServer server("127.0.4.21", 5921, 640, 480, "geheim", kRed, kBlue);
   ASSERT_TRUE(server.running());
   WatchedViewer w({144, 104});
@@ -108,6 +108,14 @@ TEST(ServerSideScaling, TheServerScaledPictureIsCompleteAndFollowsTheScreen) {
   EXPECT_EQ(columnsOf(after, 3, 69, kRed, 24).empty(), false) << "the box shows in the red half";
   EXPECT_EQ(columnsOf(after.copy(0, 50, 144, 54), 3, 69, kRed, 24), "");
   EXPECT_EQ(columnsOf(after, 76, 141, kBlue, 24), "");
+  // A smaller zoom, on the shown viewer: the server is asked for the factor
+  // that fits it, 8.
+  w.parent.show();
+  w.viewer.show();
+  w.viewer.resize(72, 52);
+  ASSERT_TRUE(within(10s, [&] { return w.viewer.sourceSize() == QSize(80, 60) && w.viewer.frame().width() == 72; }));
+  EXPECT_EQ(columnsOf(w.viewer.frame().copy(0, 25, 72, 27), 2, 33, kRed, 24), "") << "below the box";
+  EXPECT_EQ(columnsOf(w.viewer.frame(), 38, 69, kBlue, 24), "");
   EXPECT_EQ(w.blackFrames, 0);
   w.viewer.disconnectFromServer();
   ASSERT_TRUE(within(5s, [&] { return w.ended.has_value(); }));
