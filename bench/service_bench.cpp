@@ -107,7 +107,8 @@ int main() {
   std::vector<double> roundTrips;
   std::size_t bytes = 0;
   const auto cpuBefore = cpuSeconds(pc.servicePid());
-  cli::CommandRequest request{protocol::CommandCode::ScreenshotRequest, {}};
+  cli::CommandRequest request;
+  request.code = protocol::CommandCode::ScreenshotRequest;
   for (int i = 0; i < kRuns; ++i) {
     const auto start = steady_clock::now();
     const auto results = cli::sendToHosts({pc.address()}, request);
@@ -124,12 +125,14 @@ int main() {
   // "10" until the blanking helper runs, against starting it directly.
   std::vector<double> blankTimes;
   std::vector<double> directStarts;
+  cli::CommandRequest blank, reset;
+  blank.code = protocol::CommandCode::Blank;
   for (int i = 0; i < 10; ++i) {
     auto start = steady_clock::now();
-    cli::sendToHosts({pc.address()}, {protocol::CommandCode::Blank, {}});
+    cli::sendToHosts({pc.address()}, blank);
     waitUntil([&] { return !pc.helpers("swdkl").empty(); });
     blankTimes.push_back(ms(steady_clock::now() - start));
-    cli::sendToHosts({pc.address()}, {protocol::CommandCode::Reset, {}});
+    cli::sendToHosts({pc.address()}, reset);
     testing::eventually([&] { return pc.helpers("swdkl").empty(); }, seconds(5));
 
     start = steady_clock::now();

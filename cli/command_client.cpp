@@ -4,13 +4,14 @@
 #include <memory>
 
 #include "platform/system.h"
-#include "protocol/screenshot_exchange.h"
+#include "protocol/signed_link.h"
 
 namespace saalwacht::cli {
 
 namespace {
 
 using asio::ip::tcp;
+using protocol::ClientLink;
 
 std::string describe(const asio::error_code& error) {
   if (error == asio::error::connection_refused) return "connection refused (is kursdienst running?)";
@@ -22,10 +23,24 @@ std::string describe(const asio::error_code& error) {
   return error.message();
 }
 
+std::optional<ClientLink::Signer> signerFor(const std::optional<crypto::PrivateKey>& key) {
+  if (!key) return std::nullopt;
+  const auto& raw = key->publicKey().bytes;
+  return ClientLink::Signer{std::string(reinterpret_cast<const char*>(raw.data()), raw.size()),
+                            [&key](std::string_view data) { return key->sign(data); }};
+}
+
 class HostTask : public std::enable_shared_from_this<HostTask> {
  public:
   HostTask(asio::io_context& io, const CommandRequest& request, HostResult& result)
-      : request_(request), result_(result), resolver_(io), socket_(io), timer_(io) {}
+      : request_(request),
+        result_(result),
+        resolver_(io),
+        socket_(io),
+        timer_(io),
+        greetingTimer_(io),
+        link_(protocol::encodeCommand(request.code, platform::toWireText(protocol::withCrLf(request.text))),
+              signerFor(request.key)) {}
 
   void start() {
     auto self = shared_from_this();
@@ -33,6 +48,7 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
     resolver_.async_resolve(result_.host, std::to_string(request_.port),
                             [this, self](const asio::error_code& error, tcp::resolver::results_type endpoints) {
                               if (error) return fail(describe(error));
+                              if (request_.source) return connectFrom(*request_.source, endpoints);
                               asio::async_connect(socket_, endpoints,
                                                   [this, self](const asio::error_code& e, const tcp::endpoint&) {
                                                     if (e) return fail(describe(e));
@@ -42,6 +58,27 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
   }
 
  private:
+  // Connects from a chosen local address: to the first address of the host
+  // in the same family.
+  void connectFrom(const std::string& source, const tcp::resolver::results_type& endpoints) {
+    asio::error_code error;
+    const auto local = asio::ip::make_address(source, error);
+    if (error) return fail("--from " + source + ": not an address");
+    for (const auto& entry : endpoints) {
+      if (entry.endpoint().address().is_v4() != local.is_v4()) continue;
+      socket_.open(entry.endpoint().protocol(), error);
+      if (!error) socket_.bind({local, 0}, error);
+      if (error) return fail("--from " + source + ": " + error.message());
+      auto self = shared_from_this();
+      socket_.async_connect(entry.endpoint(), [this, self](const asio::error_code& e) {
+        if (e) return fail(describe(e));
+        connected();
+      });
+      return;
+    }
+    fail("no address of the host fits --from " + source);
+  }
+
   void armTimer(std::chrono::milliseconds timeout, std::string message) {
     auto self = shared_from_this();
     timer_.expires_after(timeout);
@@ -52,40 +89,70 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
   }
 
   void connected() {
-    const bool screenshot = request_.code == protocol::CommandCode::ScreenshotRequest;
+    if (link_.screenshot()) armTimer(request_.exchangeTimeout, "no answer (timed out during the screenshot)");
     auto self = shared_from_this();
-    outgoing_ = protocol::encodeCommand(request_.code, platform::toWireText(protocol::withCrLf(request_.text)));
-    if (screenshot) armTimer(request_.exchangeTimeout, "no answer (timed out during the screenshot)");
-    asio::async_write(socket_, asio::buffer(outgoing_), [this, self, screenshot](const asio::error_code& e, std::size_t) {
-      if (e) return fail(describe(e));
-      if (!screenshot) return succeed();
-      readMore();
+    greetingTimer_.expires_after(request_.greetingTimeout);
+    greetingTimer_.async_wait([this, self](const asio::error_code& error) {
+      if (error || done_ || !link_.greeting()) return;
+      apply(link_.onGreetingTimeout());
     });
+    apply(link_.start());
+    readMore();
+  }
+
+  // Sends what the link says, then settles the result once it has one.
+  void apply(const ClientLink::Step& step) {
+    if (!step.send.empty()) {
+      auto self = shared_from_this();
+      auto bytes = std::make_shared<std::string>(step.send);
+      const bool close = step.close;
+      asio::async_write(socket_, asio::buffer(*bytes), [this, self, bytes, close](const asio::error_code& e, std::size_t) {
+        if (done_) return;
+        if (e) return fail(describe(e));
+        if (close) settle();
+      });
+      return;
+    }
+    if (step.close) settle();
   }
 
   void readMore() {
     auto self = shared_from_this();
     socket_.async_read_some(asio::buffer(buffer_), [this, self](const asio::error_code& e, std::size_t n) {
       if (done_) return;
-      if (e) return fail(describe(e));
-      const auto step = exchange_.onData(std::string_view(buffer_.data(), n));
-      if (!step.reply.empty()) {
-        outgoing_ = step.reply;
-        asio::error_code ignored;
-        asio::write(socket_, asio::buffer(outgoing_), ignored);
+      if (e) {
+        link_.onClosed();
+        if (link_.outcome() == ClientLink::Outcome::Pending) return fail(describe(e));
+        return settle();
       }
-      if (!exchange_.finished()) return readMore();
-      if (exchange_.state() == protocol::ScreenshotExchange::State::Received) {
-        result_.picture = exchange_.takePicture();
-        return succeed();
-      }
-      fail("the service answered something that is no picture size");
+      apply(link_.onData(std::string_view(buffer_.data(), n)));
+      if (!done_) readMore();
     });
   }
 
-  void succeed() {
-    result_.ok = true;
-    finish();
+  void settle() {
+    switch (link_.outcome()) {
+      case ClientLink::Outcome::Pending:
+        return;
+      case ClientLink::Outcome::Delivered:
+        if (link_.screenshot()) {
+          if (link_.exchange().state() != protocol::ScreenshotExchange::State::Received) {
+            return fail("the screenshot was not completed");
+          }
+          result_.picture = link_.exchange().takePicture();
+        }
+        result_.ok = true;
+        return finish();
+      case ClientLink::Outcome::Refused:
+        result_.refused = true;
+        return fail("not a trusted console: the PC refuses its commands");
+      case ClientLink::Outcome::KeyRequired:
+        result_.refused = true;
+        return fail("not a trusted console: the PC takes only proven commands (give a key with --key FILE)");
+      case ClientLink::Outcome::Failed:
+        return fail(link_.screenshot() ? "the service answered something that is no picture size"
+                                       : "the service answered something that makes no sense");
+    }
   }
 
   void fail(std::string message) {
@@ -99,6 +166,7 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
     done_ = true;
     asio::error_code ignored;
     timer_.cancel();
+    greetingTimer_.cancel();
     resolver_.cancel();
     socket_.shutdown(tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
@@ -109,9 +177,9 @@ class HostTask : public std::enable_shared_from_this<HostTask> {
   tcp::resolver resolver_;
   tcp::socket socket_;
   asio::steady_timer timer_;
-  std::string outgoing_;
+  asio::steady_timer greetingTimer_;
   std::array<char, 64 * 1024> buffer_{};
-  protocol::ScreenshotExchange exchange_;
+  ClientLink link_;
   bool done_ = false;
 };
 

@@ -14,7 +14,8 @@ using namespace saalwacht;
 namespace {
 
 void usage(std::ostream& out) {
-  out << "usage: saalwacht-cli [--timeout SECONDS] HOST... COMMAND\n"
+  out << "usage: saalwacht-cli [--timeout SECONDS] [--key FILE] [--from ADDRESS] HOST... COMMAND\n"
+         "       saalwacht-cli keygen FILE [COMMENT]\n"
          "commands:\n"
          "  reset              end screen blanking\n"
          "  blank              blank the screen\n"
@@ -22,6 +23,10 @@ void usage(std::ostream& out) {
          "  message TEXT       show TEXT to the student\n"
          "  screenshot FILE    save the student's screen as a JPEG file\n"
          "                     (with several hosts: FILE gets -HOST before its extension)\n"
+         "--key FILE proves every command with the private key FILE (made by keygen); PCs whose\n"
+         "kursdienst trusts its public key (FILE.pub) take only such commands.\n"
+         "--from ADDRESS connects from that local address (a PC with several networks).\n"
+         "keygen writes a new private key to FILE (readable by you only) and its public key to FILE.pub.\n"
          "Exit status 0 when every host got its command.\n";
 }
 
@@ -32,9 +37,32 @@ fs::path pictureFile(const fs::path& file, const std::string& host, bool several
   return named;
 }
 
+int keygen(int argc, char** argv) {
+  if (argc < 3 || argc > 4) {
+    usage(std::cerr);
+    return 2;
+  }
+  const fs::path file = argv[2];
+  std::error_code error;
+  if (fs::exists(file, error)) {
+    std::cerr << "saalwacht-cli: " << file.string() << " exists already; a key is never overwritten\n";
+    return 1;
+  }
+  const std::string comment = argc == 4 ? argv[3] : platform::environmentValue("USER").value_or("saalwacht");
+  const auto key = crypto::PrivateKey::generate(comment);
+  if (const auto failure = crypto::savePrivateKey(file, key)) {
+    std::cerr << "saalwacht-cli: " << *failure << "\n";
+    return 1;
+  }
+  std::cout << "private key: " << file.string() << "\npublic key:  " << file.string() << ".pub\nfingerprint: "
+            << crypto::fingerprint(key.publicKey().bytes) << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "keygen") return keygen(argc, argv);
   const std::map<std::string, protocol::CommandCode> commands = {
       {"reset", protocol::CommandCode::Reset},
       {"blank", protocol::CommandCode::Blank},
@@ -42,7 +70,7 @@ int main(int argc, char** argv) {
       {"message", protocol::CommandCode::Message},
       {"screenshot", protocol::CommandCode::ScreenshotRequest},
   };
-  cli::CommandRequest request{protocol::CommandCode::Reset, {}};
+  cli::CommandRequest request;
   std::vector<std::string> hosts;
   std::optional<std::string> commandWord;
   std::string argument;
@@ -61,6 +89,19 @@ int main(int argc, char** argv) {
       }
       request.connectTimeout = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
       request.exchangeTimeout = request.connectTimeout + std::chrono::seconds(15);
+      continue;
+    }
+    if (arg == "--from" && i + 1 < argc && !commandWord) {
+      request.source = argv[++i];
+      continue;
+    }
+    if (arg == "--key" && i + 1 < argc && !commandWord) {
+      std::string error;
+      request.key = crypto::loadPrivateKey(argv[++i], error);
+      if (!request.key) {
+        std::cerr << "saalwacht-cli: " << error << "\n";
+        return 2;
+      }
       continue;
     }
     if (const auto it = commands.find(arg); it != commands.end() && !commandWord) {

@@ -1,27 +1,26 @@
 #pragma once
-// The teacher console as one object: it creates every window at start, runs
-// the start-up routine, keeps the run-time state the windows show and reacts
-// to the teacher's menu choices. Made in main() and handed its platform
-// services; tests hand in fakes. Window thread only.
+// The teacher console's composition root: it creates every window at start,
+// the platform-facing services and one object per classroom capability
+// (console/classroom/), wires the windows' clicks to them, and runs the
+// start-up routine. The capabilities own their state and their waits; the
+// windows show state and forward clicks. Made in main() and handed its
+// platform services; tests hand in fakes. Window thread only.
 
 #include <QObject>
-#include <QPoint>
-#include <QTimer>
-#include <chrono>
-#include <functional>
 #include <QString>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
 
+#include "console/classroom/reachability_monitor.h"
 #include "console/command_client.h"
-#include "console/configuration.h"
-#include "console/dialogs.h"
-#include "console/interface_texts.h"
-#include "console/main_window.h"
-#include "console/picture_store.h"
-#include "console/reachability_monitor.h"
+#include "console/core/configuration.h"
+#include "console/core/interface_texts.h"
+#include "console/core/picture_store.h"
 #include "console/thumbnail_viewer.h"
+#include "console/windows/dialogs.h"
+#include "console/windows/main_window.h"
 
 namespace saalwacht::platform {
 class EchoTest;
@@ -31,7 +30,22 @@ class ProgramLauncher;
 
 namespace saalwacht::console {
 
+class ActionLock;
+class CommandLink;
+class ConsoleSettings;
+class InternetAccess;
 class MessageDisplay;
+class Messaging;
+class ProgramStarter;
+class RemotePassword;
+class RoomPlanEditing;
+class ScreenSharing;
+class Screenshots;
+class SeatActions;
+class SeatWalk;
+class Seats;
+class Thumbnails;
+class WholeClass;
 
 struct ConsolePaths {
   std::filesystem::path executable;     // the running program
@@ -66,58 +80,50 @@ class Console : public QObject {
   void showMainWindow();
 
   // Closing: the teacher (close box, "Beenden") or the system (SIGTERM)
-  // asked to end. Runs the close sequence (every reachable PC reset, at most
-  // 15 s for the deliveries, then 1 s), then ends the event loop.
+  // asked to end. Starts the close sequence (every reachable PC reset, at
+  // most 15 s for the deliveries, then 1 s) and returns; at its end the main
+  // window closes and the event loop ends.
   void requestClose();
+  bool closing() const;
+  // The close sequence has run to its end.
+  bool closed() const { return closed_; }
 
-  // A left click on a seat, with the action chosen in the action list.
+  // What the teacher's clicks do, for tests and benchmarks.
   void seatClicked(int seat);
-  // An item of the seat menu (action index 0..7) for a seat.
-  void seatMenuAction(int seat, int action);
-  // The whole-class buttons.
+  void seatMenuAction(int seat, int action);  // item 0..7 of the seat menu
   void resetAll();
   void blankAll();
   void teacherToAll();
   void messageToAll();
   void shutdownAllAsked();
-  // Dialog buttons.
-  void sendMessage();         // "Senden"
-  void confirmShutdownSeat(); // "JA" of TForm5
-  void confirmShutdownAll();  // "JA" of TForm7
-  void cancelScreenshot();    // "Abbrechen" of the screenshot window
-  void saveScreenshot();      // "Speichern + Schließen"
-  void printScreenshot();     // "Drucken + Schließen"
-
-  // Room plan editing.
-  void beginEditing();         // menu "Raumplan"
-  void addSeat();              // "Neuer Rechner"
-  void savePlan();             // "Speichern"
-  void cancelEditing();        // "Abbrechen"
-  void deleteSeat(int seat);   // edit menu "Rechner löschen"
-  void nameSeat(int seat);     // edit menu "Rechnername eintragen" / "ändern"
+  void beginEditing();
+  void addSeat();
+  void savePlan();
+  void cancelEditing();
+  void deleteSeat(int seat);
   bool editing() const;
-  // Settings dialog "OK".
-  void applySettingsDialog();
-  // Internet buttons.
-  void releaseInternet();
-  void lockInternet();
   void checkInternetButtons();
-  // Thumbnails on or off (menu "Ansicht").
-  void showThumbnails();
-  void hideThumbnails();
-  bool thumbnailsShown() const { return thumbnails_; }
-
-  bool actionLocked() const { return actionLocked_; }
-  bool serverMarked() const { return serverMarked_; }
-  CommandClient& commandClient() { return client_; }
-  ReachabilityMonitor& monitor() { return monitor_; }
-  // The JPEG bytes of the screenshot shown, as received.
-  const QByteArray& screenshotBytes() const { return screenshotBytes_; }
-  bool closing() const { return closing_; }
-
-  // Help and about box, as the menu items do.
   void openHelp();
   void showAbout();
+
+  // Run-time state, as the windows show it.
+  bool thumbnailsShown() const;
+  bool actionLocked() const;
+  bool serverMarked() const;
+  const QByteArray& screenshotBytes() const;
+  const QString& viewParameters() const;
+  const QString& controlParameters() const;
+  const QString& remotePassword() const;
+  int seatCursor() const;
+  bool monitoring() const;
+  // Computer name at the seat cursor; empty while no seat has a name.
+  const QString& currentComputerName() const;
+  SeatNames seatNames() const;
+  ThumbnailViewer* viewer(int seat) const;
+  CommandClient& commandClient() { return client_; }
+  ReachabilityMonitor& monitor();
+  const Configuration& configuration() const { return config_; }
+  const InterfaceTexts& texts() const { return texts_; }
 
   MainWindow& mainWindow() { return *main_; }
   AboutBox& aboutBox() { return *about_; }
@@ -130,78 +136,18 @@ class Console : public QObject {
   SecurityDialog& securityDialog() { return *security_; }
   ScreenshotWindow& screenshotWindow() { return *screenshot_; }
 
-  const Configuration& configuration() const { return config_; }
-  const InterfaceTexts& texts() const { return texts_; }
-  // Viewer parameter texts with the " -password ..." suffixes appended.
-  const QString& viewParameters() const { return viewParameters_; }
-  const QString& controlParameters() const { return controlParameters_; }
-  const QString& remotePassword() const { return security_->remotePassword(); }
-
-  // The seat walk of the reachability monitor.
-  int seatCursor() const { return seatCursor_; }
-  bool monitoring() const { return monitoring_; }
-  // Computer name at the seat cursor; empty while no seat has a name.
-  const QString& currentComputerName() const { return currentComputerName_; }
-
-  SeatNames seatNames() const;
-
  private:
-  void wireMenus();
+  void createCapabilities(const ConsoleServices& services);
+  void wire();
   void applyTexts();
-  void applyRoomPlan(const RoomPlan& plan);
-  void applySettings();
-  void startMonitoring();
-  void seatUpdate(const QString& name, bool reachable);
-  void runAction(int seat, int action);
-  void setState(int seat, SeatState state);
-  SeatState state(int seat) const;
-  bool seatEnabled(int seat) const;
-  QString nameOf(int seat) const;
-  void engageLock();
-  void releaseLock();
-  bool allNormal() const;
-  void refuse();
-  void send(int seat, const QString& host, CommandKind kind, const QString& text = {});
-  // VNC programs.
-  // Starts a program through the launcher; a failure is shown over `parent`
-  // (the main window when none is given).
-  void launch(const QString& program, const QString& parameters, QWidget* parent = nullptr);
-  bool serverStart();
-  void serverStop();
-  void handOverWait();
-  void viewCommand(const QString& name);
-  void controlCommand(const QString& name);
-  void teacherScreenCommand(const QString& name);
-  void studentScreenToAll(int seat);
-  QString serverProcessName() const;
-  // Keeps the event loop running until `done` or `timeout`; true if done.
-  bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-  void pause(std::chrono::milliseconds duration);
-  void requestScreenshot(int seat);
-  void closeScreenshotWindow();
-  void onScreenshot(int seat, quint64 request, const QByteArray& jpeg);
-  void onScreenshotCancelled(int seat, quint64 request);
-  void wireActions();
-  void wireEditing();
-  void createThumbnails();
-  void connectThumbnail(int seat, const QString& name);
-  void disconnectThumbnail(int seat);
-  void setViewerVisible(int seat, bool visible);
-  void makeSizeSuggestion();
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  QString internetProcessName() const;
-  QString storePassword(const QString& password);
   QWidget* windowNamed(std::string_view name) const;
 
   ConsolePaths paths_;
-  platform::ProgramLauncher& launcher_;
-  platform::ProcessControl& processes_;
   MessageDisplay& messages_;
-  std::chrono::milliseconds vncWaitBound_;
-  CommandClient client_;
-  ReachabilityMonitor monitor_;
   QString echoProblem_;
+  CommandClient client_;
 
+  // Every window exists from the start, in this order, for the whole run.
   std::unique_ptr<MainWindow> main_;
   std::unique_ptr<AboutBox> about_;
   std::unique_ptr<ExitWaitWindow> exitWait_;
@@ -213,38 +159,27 @@ class Console : public QObject {
   std::unique_ptr<SecurityDialog> security_;
   std::unique_ptr<ScreenshotWindow> screenshot_;
 
+  // The classroom capabilities and what they share.
+  std::unique_ptr<Seats> seats_;
+  std::unique_ptr<ProgramStarter> starter_;
+  std::unique_ptr<ActionLock> lock_;
+  std::unique_ptr<CommandLink> link_;
+  std::unique_ptr<Thumbnails> thumbnails_;
+  std::unique_ptr<RemotePassword> password_;
+  std::unique_ptr<InternetAccess> internet_;
+  std::unique_ptr<ConsoleSettings> settingsLogic_;
+  std::unique_ptr<ScreenSharing> sharing_;
+  std::unique_ptr<SeatWalk> walk_;
+  std::unique_ptr<Screenshots> screenshots_;
+  std::unique_ptr<Messaging> messaging_;
+  std::unique_ptr<SeatActions> actions_;
+  std::unique_ptr<WholeClass> wholeClass_;
+  std::unique_ptr<RoomPlanEditing> editing_;
+
   Configuration config_;
   InterfaceTexts texts_;
-  PictureStoreContent store_;
-  QString viewParameters_;
-  QString controlParameters_;
-
-  int seatCursor_ = 1;
-  bool monitoring_ = true;
-  bool firstShow_ = true;
-  bool planReload_ = false;
-  bool closing_ = false;
-  QString currentComputerName_;
-
-  bool actionLocked_ = false;
-  bool serverMarked_ = false;   // WinVNC_Server_gestartet
-  bool thumbnails_ = true;
-  int popupSeat_ = 0;           // the seat the seat menu was opened on
-  int screenshotSeat_ = 0;
-  quint64 screenshotRequest_ = 0;  // the one request whose picture is awaited
-  bool screenshotWaiting_ = false;
-  bool screenshotCancelled_ = false;
-  QByteArray screenshotBytes_;
-
-  unsigned walk_ = 0;  // which seat walk is the current one
-  bool dragging_ = false;
-  QPoint grab_;
-  bool zoomTouched_ = false;
-  QTimer* internetTimer_ = nullptr;
-  std::array<ThumbnailViewer*, kSeatCount> viewers_{};
-
- public:
-  ThumbnailViewer* viewer(int seat) const { return viewers_.at(seat - 1); }
+  int popupSeat_ = 0;  // the seat the seat menu was opened on
+  bool closed_ = false;
 };
 
 }  // namespace saalwacht::console

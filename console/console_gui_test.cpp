@@ -17,8 +17,10 @@
 #include <QPrinter>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <optional>
 #include <map>
 #include <condition_variable>
@@ -26,8 +28,9 @@
 #include <set>
 
 #include "console/console.h"
+#include "console/core/console_home.h"
 #include "console/message_display.h"
-#include "console/pictures.h"
+#include "console/windows/pictures.h"
 #include "console/thumbnail_viewer.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"
@@ -37,6 +40,10 @@
 #include "console_fakes.h"
 #include "temp_dir.h"
 #include "vnc_test_server.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace saalwacht::console {
 namespace {
@@ -54,6 +61,7 @@ struct FakeProcesses : platform::ProcessControl {
     if (running[std::string(name)] > 0) --running[std::string(name)];
     return true;
   }
+  int terminateProgram(const std::filesystem::path&) override { return 0; }  // the console never asks
   std::map<std::string, int> running;
   std::vector<std::string> terminated;
 };
@@ -61,10 +69,16 @@ struct FakeProcesses : platform::ProcessControl {
 struct FakeLauncher : platform::ProgramLauncher {
   int open(const std::string& file, const std::string& parameters) override {
     opened.push_back({file, parameters});
+    if (whenOpened) whenOpened(file, parameters);
     return result;
+  }
+  // How often `file` was started with `parameters`.
+  int count(const std::string& file, const std::string& parameters) const {
+    return static_cast<int>(std::count(opened.begin(), opened.end(), std::pair(file, parameters)));
   }
   std::vector<std::pair<std::string, std::string>> opened;
   int result = platform::kLaunchStarted;
+  std::function<void(const std::string&, const std::string&)> whenOpened;
 };
 
 class ConsoleTest : public ::testing::Test {
@@ -92,8 +106,9 @@ class ConsoleTest : public ::testing::Test {
 
   Console& make() {
     console_.reset();
-    console_ = std::make_unique<Console>(ConsolePaths{program_ / "saalwacht", program_, home_},
-                                         ConsoleServices{launcher_, processes_, echo_, messages_});
+    console_ = std::make_unique<Console>(
+        ConsolePaths{program_ / "saalwacht", program_, home_},
+        ConsoleServices{launcher_, processes_, echo_, messages_, commandTimeouts_, vncWaitBound_});
     return *console_;
   }
 
@@ -121,6 +136,46 @@ class ConsoleTest : public ::testing::Test {
     });
   }
 
+  // The teacher's VNC server of the [Befehle] below: it shows up in the
+  // process list `delay` after its start; a hand-over runs as a second
+  // process of its name for a moment.
+  static constexpr const char* kServer = "/opt/vnc/tvncserver";
+  static std::string vncCommands(int handOverPauseMs = 100) {
+    return std::string("[Befehle]\nServer_starten_befehl=") + kServer + "\nServer_starten_parameter=-forever\n" +
+           "Lehrermonitor_an_Schuelermonitor_schicken_befehl=" + kServer +
+           "\nLehrermonitor_an_Schuelermonitor_schicken_parameter=-connect\n" +
+           "TimeToWait_before_sending_teachermonitor_to_next_pupil=" + std::to_string(handOverPauseMs) + "\n";
+  }
+  void serverAppearsAfter(std::chrono::milliseconds delay) {
+    launcher_.whenOpened = [this, delay](const std::string& file, const std::string& parameters) {
+      if (file != kServer) return;
+      if (parameters == "-forever") {
+        QTimer::singleShot(delay, &timers_, [this] { ++processes_.running["tvncserver"]; });
+      } else {
+        ++processes_.running["tvncserver"];
+        QTimer::singleShot(30, &timers_, [this] { --processes_.running["tvncserver"]; });
+      }
+    };
+  }
+  int serverStarts() const { return launcher_.count(kServer, "-forever"); }
+  int handOvers(const std::string& name) const { return launcher_.count(kServer, "-connect " + name); }
+  // Every named seat answers and the walk has enabled it.
+  bool seatsEnabled(std::initializer_list<int> seats) {
+    return within(std::chrono::seconds(5), [&] {
+      for (int seat : seats) {
+        if (!console_->mainWindow().seatButton(seat)->isEnabled()) return false;
+      }
+      return true;
+    });
+  }
+  void choose(int action) { console_->mainWindow().actionList()->setCurrentIndex(action); }
+  QAbstractButton* barButton(const char* name) {
+    return console_->mainWindow().findChild<QAbstractButton*>(QString::fromLatin1(name));
+  }
+  SeatState stateOf(int seat) { return console_->mainWindow().seatButton(seat)->state(); }
+  // The close sequence has run to its end.
+  bool closed() { return console_->closed(); }
+
   testing::TempDir dir_{"console_gui_test"};
   fs::path program_ = dir_.path() / "bin";
   fs::path home_ = dir_.path() / "home";
@@ -128,6 +183,9 @@ class ConsoleTest : public ::testing::Test {
   FakeProcesses processes_;
   FakeEcho echo_;
   RecordingMessages messages_;
+  CommandTimeouts commandTimeouts_{};
+  std::chrono::milliseconds vncWaitBound_{10000};
+  QObject timers_;  // the stand-ins' pending steps end with the test
   std::unique_ptr<Console> console_;
 };
 
@@ -430,9 +488,13 @@ bool catchesSigterm(pid_t pid) {
 TEST_F(ConsoleTest, SigtermEndsTheProgram) {
   for (const bool withPassword : {false, true}) {
     SCOPED_TRACE(withPassword);
+    // Without a password: a home folder that does not exist yet, so the
+    // program makes it with the store that asks for one.
     fs::remove_all(home_);
-    fs::create_directories(home_);
-    if (withPassword) writeStore("geheim");
+    if (withPassword) {
+      fs::create_directories(home_);
+      writeStore("geheim");
+    }
     auto child = platform::posix::spawn(
         {fs::path(SAALWACHT_BIN_DIR) / "saalwacht", {},
          std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "SAALWACHT_HOME=" + home_.string(),
@@ -769,6 +831,421 @@ TEST_F(ConsoleTest, InternetButtonsFollowTheReleaseProcess) {
   EXPECT_FALSE(lock->isVisibleTo(&w));
   c.settingsDialog().radio("Internetfreigabebutton_anzeigen")->click();
   EXPECT_TRUE(release->isVisibleTo(&w));
+}
+
+// ---------------------------------------------------------------- waits and the world around them
+
+TEST_F(ConsoleTest, TeacherScreenToOneSeatStartsOneServerWhateverIsClickedDuringItsStart) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\n" + vncCommands());
+  echo_.everyone = true;
+  serverAppearsAfter(std::chrono::milliseconds(300));
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1, 2}));
+  choose(3);
+  // A second seat asked for while the server starts waits for the same server.
+  QTimer::singleShot(50, &timers_, [&] { c.mainWindow().seatButton(2)->click(); });
+  c.mainWindow().seatButton(1)->click();
+  ASSERT_TRUE(within(std::chrono::seconds(5), [&] { return handOvers("pc1") == 1 && handOvers("pc2") == 1; }));
+  EXPECT_EQ(serverStarts(), 1);
+  // The hand-overs end by themselves; one server stays.
+  EXPECT_TRUE(within(std::chrono::seconds(2), [&] { return processes_.running["tvncserver"] == 1; }));
+  EXPECT_TRUE(c.serverMarked());
+  EXPECT_EQ(stateOf(1), SeatState::Teacher);
+  EXPECT_EQ(stateOf(2), SeatState::Teacher);
+}
+
+TEST_F(ConsoleTest, AStopDuringTheServerStartLeavesNoServerAndNoMark) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\n" + vncCommands());
+  echo_.everyone = true;
+  const struct {
+    const char* what;
+    std::function<void()> interfere;
+  } cases[] = {
+      {"the same seat again", [this] { console_->mainWindow().seatButton(1)->click(); }},
+      {"Alle zurücksetzen", [this] { barButton("alle_zuruecksetzen_button")->click(); }},
+      {"Alle herunterfahren",
+       [this] {
+         console_->shutdownAllAsked();
+         console_->shutdownAllDialog().findChild<QPushButton*>("Button1")->click();
+       }},
+  };
+  // Late in the start (the server is up, its pause runs) and early (it is not up yet).
+  for (const int at : {400, 100}) {
+    for (const auto& interference : cases) {
+      SCOPED_TRACE(std::string(interference.what) + " at " + std::to_string(at) + " ms");
+      processes_.running.clear();
+      launcher_.opened.clear();
+      serverAppearsAfter(std::chrono::milliseconds(200));
+      auto& c = started();
+      ASSERT_TRUE(seatsEnabled({1, 2}));
+      choose(3);
+      QTimer::singleShot(at, &timers_, [&] { interference.interfere(); });
+      c.mainWindow().seatButton(1)->click();
+      // The server that was asked for and then stopped does not outlive the stop.
+      EXPECT_TRUE(within(std::chrono::seconds(5), [&] {
+        return processes_.running["tvncserver"] == 0 && serverStarts() == 1 && !c.serverMarked();
+      }));
+      within(std::chrono::milliseconds(800), [] { return false; });
+      EXPECT_EQ(processes_.running["tvncserver"], 0);
+      EXPECT_FALSE(c.serverMarked());
+      EXPECT_EQ(handOvers("pc1"), 0);
+      EXPECT_EQ(stateOf(1), SeatState::Normal);
+    }
+  }
+}
+
+TEST_F(ConsoleTest, AFailedServerStartPutsTheSeatBackAndSendsNothing) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\n" + vncCommands());
+  echo_.everyone = true;
+  vncWaitBound_ = std::chrono::milliseconds(300);
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1}));
+  choose(3);
+  c.mainWindow().seatButton(1)->click();
+  ASSERT_TRUE(within(std::chrono::seconds(3), [&] { return messages_.shown.size() == 1; }));
+  EXPECT_TRUE(messages_.shown[0].text.contains(QString::fromLatin1(kServer))) << messages_.shown[0].text.toStdString();
+  within(std::chrono::milliseconds(200), [] { return false; });
+  EXPECT_EQ(stateOf(1), SeatState::Normal);
+  EXPECT_EQ(handOvers("pc1"), 0);
+  EXPECT_FALSE(c.serverMarked());
+  EXPECT_TRUE(barButton("lehrer_an_alle_button")->isEnabled());
+  EXPECT_TRUE(barButton("alle_dunkelschalten_button")->isEnabled());
+}
+
+TEST_F(ConsoleTest, TheCloseSequenceEndsLockedResetAndWithoutServerWhateverIsClicked) {
+  testing::FakeService pc1("127.0.6.1"), pc2("127.0.6.2");
+  ASSERT_TRUE(pc1.listening() && pc2.listening());
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.6.1\nrechnername2=127.0.6.2\n" + vncCommands() +
+           "[Internetfreigabe]\nInternetfreigabebefehl=/opt/netz/freigabe\nInternetsperrbefehl=/opt/netz/freigabe\n");
+  echo_.everyone = true;
+  serverAppearsAfter(std::chrono::milliseconds(100));
+  auto previous = launcher_.whenOpened;
+  launcher_.whenOpened = [&](const std::string& file, const std::string& parameters) {
+    previous(file, parameters);
+    if (file == "/opt/netz/freigabe") ++processes_.running["freigabe"];
+  };
+  auto& c = started();
+  c.showMainWindow();
+  ASSERT_TRUE(seatsEnabled({1, 2}));
+  barButton("Internetfreigebenbutton")->click();
+  ASSERT_EQ(processes_.running["freigabe"], 1);
+
+  const std::size_t launchesBefore = launcher_.opened.size();
+  QTimer::singleShot(100, &timers_, [&] {
+    barButton("Internetfreigebenbutton")->click();
+    choose(3);
+    c.mainWindow().seatButton(1)->click();
+    barButton("alle_dunkelschalten_button")->click();
+    barButton("lehrer_an_alle_button")->click();
+  });
+  c.requestClose();
+  ASSERT_TRUE(within(std::chrono::seconds(20), [&] { return closed(); }));
+  within(std::chrono::milliseconds(300), [] { return false; });
+  // Nothing was started after the close began, and the release process is gone.
+  EXPECT_EQ(launcher_.opened.size(), launchesBefore);
+  EXPECT_EQ(processes_.running["freigabe"], 0);
+  EXPECT_EQ(processes_.running["tvncserver"], 0);
+  for (const auto* pc : {&pc1, &pc2}) {
+    ASSERT_FALSE(pc->commands().empty());
+    EXPECT_EQ(pc->commands().back(), "00");
+  }
+  EXPECT_EQ(stateOf(1), SeatState::Normal);
+  EXPECT_EQ(stateOf(2), SeatState::Normal);
+}
+
+TEST_F(ConsoleTest, ANegativeHandOverPauseIsHeldAtZero) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\nrechnername3=pc3\n" + vncCommands(-5));
+  echo_.everyone = true;
+  serverAppearsAfter(std::chrono::milliseconds(50));
+  started();
+  ASSERT_TRUE(seatsEnabled({1, 2, 3}));
+  barButton("lehrer_an_alle_button")->click();
+  EXPECT_TRUE(within(std::chrono::seconds(5), [&] {
+    return stateOf(1) == SeatState::Teacher && stateOf(2) == SeatState::Teacher && stateOf(3) == SeatState::Teacher;
+  }));
+  EXPECT_TRUE(barButton("alle_zuruecksetzen_button")->isEnabled());
+}
+
+TEST_F(ConsoleTest, RoomPlanEditingWaitsForAWholeClassLoop) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\nrechnername3=aus\n" + vncCommands());
+  echo_.answering = {"pc1", "pc2"};
+  serverAppearsAfter(std::chrono::milliseconds(300));
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1, 2}));
+  ASSERT_FALSE(c.mainWindow().seatButton(3)->isEnabled());
+  QTimer::singleShot(100, &timers_, [&] { c.mainWindow().action("Raumplan_bearbeiten")->trigger(); });
+  barButton("lehrer_an_alle_button")->click();
+  ASSERT_TRUE(within(std::chrono::seconds(5), [&] { return barButton("alle_zuruecksetzen_button")->isEnabled(); }));
+  // The loop went over the seats that answered, and only then did editing begin.
+  EXPECT_EQ(handOvers("pc1"), 1);
+  EXPECT_EQ(handOvers("pc2"), 1);
+  EXPECT_EQ(handOvers("aus"), 0);
+  EXPECT_EQ(stateOf(3), SeatState::Normal);
+  EXPECT_TRUE(within(std::chrono::seconds(2), [&] { return c.editing(); }));
+}
+
+TEST_F(ConsoleTest, AfterEditingUnderTheLockTheCursorSaysLocked) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  auto& c = started();
+  barButton("alle_dunkelschalten_button")->click();
+  ASSERT_TRUE(c.actionLocked());
+  for (const bool save : {true, false}) {
+    SCOPED_TRACE(save);
+    c.mainWindow().action("Raumplan_bearbeiten")->trigger();
+    EXPECT_EQ(c.mainWindow().seatButton(1)->cursor().shape(), Qt::PointingHandCursor);
+    if (save) c.savePlan();
+    else c.cancelEditing();
+    EXPECT_EQ(c.mainWindow().seatButton(1)->cursor().shape(), Qt::ForbiddenCursor);
+  }
+}
+
+TEST_F(ConsoleTest, SeatNameDialogASecondEnterPressesOk) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  auto& c = started();
+  c.mainWindow().action("Raumplan_bearbeiten")->trigger();
+  c.addSeat();
+  auto& dialog = c.seatNameDialog();
+  ASSERT_TRUE(dialog.isVisible());
+  QTest::keyClicks(dialog.nameField(), "neu");
+  QTest::keyClick(dialog.nameField(), Qt::Key_Return);
+  EXPECT_TRUE(dialog.isVisible());
+  auto* ok = dialog.findChild<QPushButton*>("Button1");
+  EXPECT_TRUE(ok->hasFocus() || dialog.focusWidget() == ok);
+  QTest::keyClick(ok, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(c.mainWindow().seatButton(2)->computerName(), "neu");
+}
+
+TEST_F(ConsoleTest, ARightClickWhileEditingLeavesNothingToDrag) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  auto& c = started();
+  auto& w = c.mainWindow();
+  w.action("Raumplan_bearbeiten")->trigger();
+  // The edit menu takes the release of a right click.
+  QTest::mousePress(w.seatButton(1), Qt::RightButton, {}, QPoint(10, 10));
+  w.editMenu()->hide();
+  c.savePlan();
+  const QPoint before = w.seatPanel(1)->pos();
+  QTest::mousePress(w.seatButton(1), Qt::LeftButton, {}, QPoint(10, 10));
+  QTest::mouseMove(w.seatButton(1), QPoint(50, 40));
+  QTest::mouseRelease(w.seatButton(1), Qt::LeftButton, {}, QPoint(50, 40));
+  EXPECT_EQ(w.seatPanel(1)->pos(), before);
+}
+
+TEST_F(ConsoleTest, FullscreenSuggestionNamesTheEnlargedPicture) {
+  writeStore("geheim");
+  auto& c = started();
+  c.showMainWindow();
+  auto& s = c.settingsDialog();
+  s.show();
+  s.radio("Fenstergroesse_Vollbild")->click();
+  ASSERT_TRUE(within(std::chrono::seconds(3), [&] { return c.mainWindow().background()->width() > 965; }));
+  QApplication::processEvents();
+  const QSize picture = c.mainWindow().background()->size();
+  EXPECT_EQ(s.sizeSuggestion()->text(),
+            QStringLiteral("(Bildgröße möglichst %1x%2)").arg(picture.width()).arg(picture.height()));
+  s.radio("Fenstergroesse_normal")->click();
+  ASSERT_TRUE(within(std::chrono::seconds(3), [&] { return c.mainWindow().background()->width() == 965; }));
+  QApplication::processEvents();
+  EXPECT_EQ(s.sizeSuggestion()->text(), "(Bildgröße möglichst 965x590)");
+}
+
+TEST_F(ConsoleTest, AStoreWithoutTerminatorsTakesAPasswordAndTheRoomPlan) {
+  // An admin's own picture: nothing in it reads as a field end.
+  const auto bytes = makeTrueColourBmp(200, 160, 24, false, [](int, int) { return 0xFFFFFFu; });
+  std::ofstream(home_ / "saalwacht.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  bool asked = false;
+  whenModal([&](QWidget* dialog) {
+    asked = true;
+    child<QLineEdit>(*dialog, "RemotePasswort_neu")->setText("Lehr");
+    child<QLineEdit>(*dialog, "RemotePasswort_wiederholung")->setText("Lehr");
+    child<QPushButton>(*dialog, "Button1")->click();
+  });
+  auto& c = started();
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(c.remotePassword(), "Lehr");
+  EXPECT_EQ(storedPassword(), "Lehr");
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text, "Remote-Passwort wurde gespeichert!");
+  c.mainWindow().action("Raumplan_bearbeiten")->trigger();
+  c.savePlan();
+  EXPECT_TRUE(c.monitoring());
+  EXPECT_EQ(messages_.shown.size(), 1u);
+}
+
+TEST_F(ConsoleTest, AMissingPictureStoreEndsTheStartOfAnExistingHome) {
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  // As main() does: the folder is prepared, then the console starts.
+  ASSERT_EQ(prepareConsoleHome(home_, program_), std::nullopt);
+  EXPECT_FALSE(fs::exists(home_ / "saalwacht.bmp"));
+  const auto error = make().start();
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->contains("saalwacht.bmp")) << error->toStdString();
+}
+
+TEST_F(ConsoleTest, ACancelledEditWithABrokenRoomPlanGoesBackToMonitoring) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\n");
+  auto& c = started();
+  auto& w = c.mainWindow();
+  w.action("Raumplan_bearbeiten")->trigger();
+  ASSERT_TRUE(w.seatButton(1)->isEnabled());
+  writeIni("[Raum]\nrechnername1=pc1\nrechnername2=pc2\nposition_rechner2=links,oben\n");
+  c.cancelEditing();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_TRUE(messages_.shown[0].text.contains("position_rechner2")) << messages_.shown[0].text.toStdString();
+  EXPECT_FALSE(c.editing());
+  EXPECT_TRUE(c.monitoring());
+  EXPECT_FALSE(w.seatButton(1)->isEnabled());
+  EXPECT_FALSE(w.seatButton(2)->isEnabled());
+  EXPECT_EQ(w.seatButton(2)->computerName(), "pc2");
+}
+
+TEST_F(ConsoleTest, ASeatNameWithALineBreakIsNotSaved) {
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  auto& c = started();
+  auto& w = c.mainWindow();
+  w.action("Raumplan_bearbeiten")->trigger();
+  emit w.seatButton(1)->customContextMenuRequested(QPoint(5, 5));
+  w.editMenu()->hide();
+  w.action("Rechnernamenaendern1")->trigger();
+  c.seatNameDialog().nameField()->setText("pc\neins");
+  c.seatNameDialog().findChild<QPushButton*>("Button1")->click();
+  c.savePlan();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_TRUE(messages_.shown[0].text.contains("Zeilenumbruch")) << messages_.shown[0].text.toStdString();
+  // Nothing is lost: the edit goes on and the file keeps the old name.
+  EXPECT_TRUE(c.editing());
+  auto saved = std::get<ProfileFile>(ProfileFile::load(home_ / "saalwacht.ini"));
+  EXPECT_EQ(saved.value("Raum", "rechnername1"), "pc1");
+}
+
+TEST_F(ConsoleTest, RefusedWritesAreReportedInGerman) {
+  writeStore("alt1");
+  writeIni("[Raum]\nrechnername1=pc1\n");
+  auto& c = started();
+  // A folder where the temporary file must go refuses the write, even for root.
+  fs::create_directory(home_ / "saalwacht.bmp.tmp");
+  auto& d = c.securityDialog();
+  d.show();
+  child<QLineEdit>(d, "RemotePasswort_alt")->setText("alt1");
+  child<QLineEdit>(d, "RemotePasswort_neu")->setText("neues1");
+  child<QLineEdit>(d, "RemotePasswort_wiederholung")->setText("neues1");
+  child<QPushButton>(d, "Button1")->click();
+  c.mainWindow().action("Raumplan_bearbeiten")->trigger();
+  c.savePlan();
+  ASSERT_EQ(messages_.shown.size(), 2u);
+  for (const auto& shown : messages_.shown) {
+    EXPECT_FALSE(shown.text.contains("cannot")) << shown.text.toStdString();
+    EXPECT_TRUE(shown.text.contains("kann nicht")) << shown.text.toStdString();
+    EXPECT_TRUE(shown.text.contains("saalwacht.bmp")) << shown.text.toStdString();
+  }
+  EXPECT_EQ(c.remotePassword(), "alt1");
+}
+
+TEST_F(ConsoleTest, ScreenshotCaptionFileNameAndPrintedPage) {
+  const QByteArray jpeg = QByteArray::fromStdString(*platform::readFile(SAALWACHT_SOURCE_DIR "/service/fallback_picture.jpg"));
+  testing::FakeService pc("127.0.6.11", jpeg);
+  ASSERT_TRUE(pc.listening());
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.6.11\n");
+  echo_.everyone = true;
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1}));
+  auto& window = c.screenshotWindow();
+  const QLocale before;
+  for (const auto& locale : {QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    QLocale::setDefault(locale);
+    c.seatMenuAction(1, 7);
+    ASSERT_TRUE(within(std::chrono::seconds(5), [&] { return !c.screenshotBytes().isEmpty(); }));
+    const std::string caption = window.windowTitle().toStdString();
+    if (locale.language() == QLocale::German) {
+      EXPECT_TRUE(std::regex_match(caption, std::regex(R"(Screenshot 127\.0\.6\.11 - \d\d\.\d\d\.\d{4} - \d{1,2}\.\d\d)")))
+          << caption;
+    }
+    messages_.saveAs.clear();
+    window.findChild<QPushButton*>("Save_Button")->click();
+    EXPECT_FALSE(messages_.proposedFile.contains('/')) << messages_.proposedFile.toStdString();
+    EXPECT_TRUE(messages_.proposedFile.endsWith(".jpg"));
+  }
+  QLocale::setDefault(before);
+
+  // The page is portrait whatever the print dialog was left at.
+  messages_.printTo = QString::fromStdString((dir_.path() / "druck.pdf").string());
+  messages_.printLandscape = true;
+  window.findChild<QPushButton*>("Druck_Button")->click();
+  const auto pdf = platform::readFile(dir_.path() / "druck.pdf").value_or("");
+  std::smatch box;
+  ASSERT_TRUE(std::regex_search(pdf, box, std::regex(R"(/MediaBox \[0 0 ([0-9.]+) ([0-9.]+)\])"))) << pdf.substr(0, 400);
+  EXPECT_LT(std::stod(box[1]), std::stod(box[2]));
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(ConsoleTest, ACancelledScreenshotThatWaitsIsNeverStarted) {
+  testing::FakeService pc("127.0.6.21");
+  pc.silentScreenshots = true;
+  ASSERT_TRUE(pc.listening());
+  commandTimeouts_ = {std::chrono::milliseconds(2000), std::chrono::milliseconds(1000)};
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.6.21\n");
+  echo_.everyone = true;
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1}));
+  c.seatMenuAction(1, 7);
+  ASSERT_TRUE(within(std::chrono::seconds(2), [&] { return pc.screenshotRequests == 1; }));
+  // Asked again while the first still waits, then given up.
+  c.seatMenuAction(1, 7);
+  c.screenshotWindow().findChild<QPushButton*>("Cancel_Button")->click();
+  EXPECT_TRUE(within(std::chrono::seconds(5), [&] { return c.commandClient().outstanding() == 0; }));
+  within(std::chrono::milliseconds(300), [] { return false; });
+  EXPECT_EQ(pc.screenshotRequests, 1);
+  EXPECT_FALSE(c.screenshotWindow().isVisible());
+}
+
+TEST_F(ConsoleTest, TheResetAtCloseDoesNotWaitBehindAScreenshot) {
+  testing::FakeService pc("127.0.6.31");
+  pc.silentScreenshots = true;
+  ASSERT_TRUE(pc.listening());
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.6.31\n");
+  echo_.everyone = true;
+  auto& c = started();
+  c.showMainWindow();
+  ASSERT_TRUE(seatsEnabled({1}));
+  c.seatMenuAction(1, 7);
+  ASSERT_TRUE(within(std::chrono::seconds(2), [&] { return pc.screenshotRequests == 1; }));
+  c.requestClose();
+  ASSERT_TRUE(within(std::chrono::seconds(20), [&] { return closed(); }));
+  const auto commands = pc.commands();
+  EXPECT_NE(std::find(commands.begin(), commands.end(), QByteArray("00")), commands.end());
+}
+
+TEST_F(ConsoleTest, TheMenuButtonOpensTheMainMenuOnAnyButton) {
+  writeStore("geheim");
+  auto& c = started();
+  c.showMainWindow();
+  auto* button = child<QToolButton>(c.mainWindow(), "menuebutton");
+  for (const auto mouse : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+    SCOPED_TRACE(mouse);
+    c.mainWindow().mainMenu()->hide();
+    QTest::mousePress(button, mouse);
+    EXPECT_TRUE(c.mainWindow().mainMenu()->isVisible());
+    QTest::mouseRelease(button, mouse);
+  }
+  c.mainWindow().mainMenu()->hide();
 }
 
 TEST(SeatPictures, StatesDifferAndGreyedHalvesStayApart) {

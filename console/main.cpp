@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "console/console.h"
-#include "console/console_home.h"
+#include "console/core/console_home.h"
 #include "console/message_display.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"
@@ -60,9 +60,9 @@ int main(int argc, char** argv) {
     }
 
     if (auto error = teacherConsole.start()) return fail(*error);
-    // A request to end may arrive while the first-start prompt is open.
-    if (teacherConsole.closing()) return 0;
-    teacherConsole.showMainWindow();
+    // A request to end may arrive while the first-start prompt is open; the
+    // close sequence then runs without the main window and ends the loop.
+    if (!teacherConsole.closing()) teacherConsole.showMainWindow();
     return QApplication::exec();
   } catch (const std::exception& error) {
     return fail(QString::fromUtf8(error.what()));

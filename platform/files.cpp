@@ -7,12 +7,17 @@ namespace saalwacht::platform {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> replaceFile(const fs::path& path, std::string_view bytes) {
+namespace {
+
+std::optional<std::string> writeAndReplace(const fs::path& path, std::string_view bytes, bool secret) {
   fs::path temporary = path;
   temporary += ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot create " + temporary.string();
+    // Closed to others before the first byte is written.
+    std::error_code ignored;
+    if (secret) fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write, ignored);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
@@ -24,7 +29,7 @@ std::optional<std::string> replaceFile(const fs::path& path, std::string_view by
   std::error_code ec;
   // Keep the permissions the file was given by hand.
   const auto status = fs::status(path, ec);
-  if (!ec && status.type() == fs::file_type::regular) fs::permissions(temporary, status.permissions(), ec);
+  if (!secret && !ec && status.type() == fs::file_type::regular) fs::permissions(temporary, status.permissions(), ec);
   fs::rename(temporary, path, ec);
   if (ec) {
     std::error_code ignored;
@@ -32,6 +37,16 @@ std::optional<std::string> replaceFile(const fs::path& path, std::string_view by
     return "cannot replace " + path.string() + ": " + ec.message();
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> replaceFile(const fs::path& path, std::string_view bytes) {
+  return writeAndReplace(path, bytes, false);
+}
+
+std::optional<std::string> replacePrivateFile(const fs::path& path, std::string_view bytes) {
+  return writeAndReplace(path, bytes, true);
 }
 
 std::optional<std::string> readFile(const fs::path& path) {

@@ -67,7 +67,9 @@ for i in "${!NAMES[@]}"; do
     -annotate +0+110 "${ADDRESSES[$i]}" "$WORK/desktop-$name.png"
   DISPLAY=":$number" display -window root "$WORK/desktop-$name.png" || true
   mkdir -p "$WORK/state-$name"
+  # Eight PCs share this machine: none may lock its terminal switching.
   DISPLAY=":$number" KURSDIENST_STATE_DIR="$WORK/state-$name" KURSDIENST_POWEROFF="$WORK/poweroff" \
+    KURSDIENST_CONSOLE_DEVICE="$WORK/no-console" KURSDIENST_CONFIG="$WORK/state-$name/kursdienst.conf" \
     KURSDIENST_SESSION=service "$BIN/kursdienst" --bind "${ADDRESSES[$i]}" >"$WORK/kursdienst-$name.log" 2>&1 &
   PIDS+=($!)
   # The PC's VNC server with the remote password, for the teacher's thumbnails.

@@ -121,7 +121,7 @@ service_key() { { wine reg query 'HKLM\System\CurrentControlSet\Services\Service
 # ---- unit tests as Windows programs ----
 
 echo "test-windows: unit tests under Wine"
-for t in protocol_test platform_test service_test; do
+for t in protocol_test crypto_test platform_test service_test; do
   if wine "$BIN/$t.exe" >"$WORK/$t.log" 2>&1; then
     check "$t.exe ($(grep -a -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$WORK/$t.log"))" true
   else
@@ -164,12 +164,35 @@ cli 127.0.3.1 blank >/dev/null || true
 sleep 1
 check "a second blank starts no second helper" helpers swdkl.exe 1
 first_blanker=$(probe pids swdkl.exe)
-wine taskkill /f /im swdkl.exe >/dev/null 2>&1 || true
-check "the student ends swdkl.exe: a new one is back within a check period" within 15 replaced swdkl.exe "$first_blanker"
+probe quit SaalwachtDunkel >/dev/null
+sleep 1
+check "a WM_QUIT posted by another program does not end the blanking" equals "$(probe pids swdkl.exe)" "$first_blanker"
+probe hide SaalwachtDunkel >/dev/null
+check "hidden, lowered and shrunk by another program, it covers the screen again" \
+  within 2 windows_are SaalwachtDunkel "800x600 topmost"
+wine taskkill /f /pid "$first_blanker" >/dev/null 2>&1 || true
+killed_at=$(date +%s%N)
+check "the student ends swdkl.exe: a new one is back at once" within 3 replaced swdkl.exe "$first_blanker"
+echo "          back after $((($(date +%s%N) - killed_at) / 1000000)) ms (the service waits on its handle)"
+check "and covers the screen" within 3 windows_are SaalwachtDunkel "800x600 topmost"
 
 check "reset is delivered" cli 127.0.3.1 reset
 check "swdkl.exe has ended" within 10 helpers swdkl.exe 0
 check "flag file says 0" within 5 file_is "$DRIVE_C/swdkl.bin" 0
+
+# The student's own program named swdkl.exe, elsewhere, does not stop the blanking.
+mkdir -p "$DRIVE_C/users/Public"
+cp "$STANDIN/winlogon.exe" "$DRIVE_C/users/Public/swdkl.exe"
+wine 'C:\users\Public\swdkl.exe' >/dev/null 2>&1 &
+IMPOSTOR_PID=$!
+check "an impostor named swdkl.exe runs" within 10 helpers swdkl.exe 1
+check "blank is delivered beside it" cli 127.0.3.1 blank
+check "the real swdkl.exe runs too" within 10 helpers swdkl.exe 2
+check "and covers the screen" within 10 windows_are SaalwachtDunkel "800x600 topmost"
+check "reset is delivered" cli 127.0.3.1 reset
+check "the real one ends, the student's program is not killed by name" within 10 helpers swdkl.exe 1
+kill "$IMPOSTOR_PID" 2>/dev/null || true
+wait "$IMPOSTOR_PID" 2>/dev/null || true
 
 text=$'Grüße aus "Raum 3" – 5 € \\ Ende\nzweite Zeile'
 check "message with umlauts is delivered" cli 127.0.3.1 message "$text"
@@ -184,9 +207,10 @@ rmse=$({ compare -metric RMSE "$WORK/screen.png" "$WORK/shot.jpg" null: 2>&1 || 
 check "the screenshot shows what the X screen shows (RMSE ${rmse:-?})" awk -v r="${rmse:-1}" 'BEGIN { exit !(r < 0.05) }'
 check "the screenshot shows the message window, not a black picture" \
   awk -v s="$(convert "$WORK/shot.jpg" -format '%[fx:standard_deviation]' info: 2>/dev/null)" 'BEGIN { exit !(s > 0.1) }'
-SHARED_DOCS=$DRIVE_C/users/Public/Documents
-check "the screenshot file was taken from the shared folder" \
-  within 5 eval '[ -d "$SHARED_DOCS" ] && [ ! -e "$SHARED_DOCS/screenshot.jpg" ]'
+SPOOL=$DRIVE_C/ProgramData/Saalwacht/spool
+check "the picture passed through the service's own folder and was taken away" \
+  within 5 eval '[ -d "$SPOOL" ] && [ -z "$(ls -A "$SPOOL")" ]'
+check "nothing went through the public documents folder" test ! -e "$DRIVE_C/users/Public/Documents/screenshot.jpg"
 
 check "shutdown is delivered" cli 127.0.3.1 shutdown
 check "the shut-down notice appears" within 10 helpers swsdmsg.exe 1
@@ -216,13 +240,61 @@ kill "$HANDRUN_PID" 2>/dev/null || true
 wait "$HANDRUN_PID" 2>/dev/null || true
 check "it ends with its process" within 10 port_closed 127.0.3.3
 
+# ---- a secured PC: only the trusted console commands it ----
+
+echo "test-windows: a secured PC"
+"$CLI" keygen "$WORK/lehrer.key" "lehrer@wine" >/dev/null
+"$CLI" keygen "$WORK/schueler.key" >/dev/null
+mkdir -p "$DRIVE_C/secure/keys"
+cp "$WORK/lehrer.key.pub" "$DRIVE_C/secure/keys/lehrer.pub"
+printf 'trusted-keys = C:\\secure\\keys\r\n' >"$DRIVE_C/secure/kursdienst.conf"
+start_secured() {
+  KURSDIENST_CONFIG='C:\secure\kursdienst.conf' KURSDIENST_SESSION=service KURSDIENST_STATE_DIR='C:\secure\state' \
+    KURSDIENST_POWEROFF=$POWEROFF wine 'C:\Saalwacht\kursdienst.exe' --bind 127.0.3.4 >"$WORK/secured.log" 2>&1 &
+  SECURED_PID=$!
+  within 20 port_open 127.0.3.4
+}
+stop_secured() {
+  kill "$SECURED_PID" 2>/dev/null || true
+  wait "$SECURED_PID" 2>/dev/null || true
+  within 10 port_closed 127.0.3.4 || true
+}
+check "a service with a trusted key starts" start_secured
+check "no other program can bind port 4000 beside it" equals "$(probe bind 127.0.3.4)" "refused"
+check "a proven blank is carried out" cli --key "$WORK/lehrer.key" 127.0.3.4 blank
+check "with swdkl.exe" within 10 helpers swdkl.exe 1
+check "a plain reset is refused" eval '! cli 127.0.3.4 reset'
+check "and the CLI says why" contains "$(cat "$WORK/cli.out")" "not a trusted console"
+check "so is a key of the student's own" eval '! cli --key "$WORK/schueler.key" 127.0.3.4 reset'
+sleep 1
+check "the PC stays blanked" helpers swdkl.exe 1
+check "a proven reset is carried out" cli --key "$WORK/lehrer.key" 127.0.3.4 reset
+check "swdkl.exe ends" within 10 helpers swdkl.exe 0
+stop_secured
+printf 'allow = 127.0.3.50\r\n' >"$DRIVE_C/secure/kursdienst.conf"
+check "a service with allowed sources starts" start_secured
+check "a command from another source is refused" eval '! cli 127.0.3.4 blank'
+sleep 1
+check "and does nothing" helpers swdkl.exe 0
+check "a command from the allowed source is carried out" cli --from 127.0.3.50 127.0.3.4 blank
+check "with swdkl.exe" within 10 helpers swdkl.exe 1
+cli --from 127.0.3.50 127.0.3.4 reset >/dev/null || true
+check "and resets" within 10 helpers swdkl.exe 0
+stop_secured
+printf 'alow = 127.0.3.50\r\n' >"$DRIVE_C/secure/kursdienst.conf"
+check "a faulty settings file is named by /CHECK" contains \
+  "$({ KURSDIENST_CONFIG='C:\secure\kursdienst.conf' wine 'C:\Saalwacht\kursdienst.exe' /CHECK 2>&1 || true; } | tr -d '\r')" \
+  'line 1, key "alow": unknown key'
+
 # ---- the installer, silently ----
 
 echo "test-windows: silent installer"
 PF="$DRIVE_C/Program Files/Saalwacht"
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Saalwacht-kursdienst'
 cp "$SETUP" "$DRIVE_C/swtest/setup.exe"
-KURSDIENST_BIND=127.0.3.2 KURSDIENST_POWEROFF=$POWEROFF wine 'C:\swtest\setup.exe' /S >"$WORK/setup.log" 2>&1 &&
+cp "$WORK/lehrer.key.pub" "$DRIVE_C/swtest/lehrer.pub"
+KURSDIENST_BIND=127.0.3.2 KURSDIENST_POWEROFF=$POWEROFF wine 'C:\swtest\setup.exe' /S \
+  "/ALLOW=127.0.0.1, 127.0.3.0/24" '/TRUSTKEY=C:\swtest\lehrer.pub' >"$WORK/setup.log" 2>&1 &&
   setup_rc=0 || setup_rc=$?
 check "setup.exe /S succeeds" equals "$setup_rc" 0
 for f in kursdienst.exe swdkl.exe swmsg.exe swsdmsg.exe swscr.exe swscrerror.jpg uninstall.exe; do
@@ -239,14 +311,18 @@ if [[ "$installed_path" != *"--poweroff $POWEROFF"* ]]; then
   echo "test-windows: the installer did not pass the power-off stand-in on; service stopped" >&2
   exit 1
 fi
+check "the installer wrote the allowed sources" \
+  contains "$(tr -d '\r' <"$PF/kursdienst.conf" 2>/dev/null)" "allow = 127.0.0.1, 127.0.3.0/24"
+check "and copied the key to trust" cmp -s "$PF/trusted-keys/lehrer.pub" "$WORK/lehrer.key.pub"
 check "the installed service answers" within 20 port_open 127.0.3.2
-check "the installed service blanks" cli 127.0.3.2 blank
+check "the installed service refuses a plain command" eval '! cli 127.0.3.2 blank'
+check "the installed service blanks for the trusted console" cli --key "$WORK/lehrer.key" 127.0.3.2 blank
 check "with the installed swdkl.exe" within 10 helpers swdkl.exe 1
-cli 127.0.3.2 reset >/dev/null || true
+cli --key "$WORK/lehrer.key" 127.0.3.2 reset >/dev/null || true
 check "and resets" within 10 helpers swdkl.exe 0
 
 wine 'C:\Program Files\Saalwacht\uninstall.exe' /S >"$WORK/uninstall.log" 2>&1 || true
-check "the uninstaller removes the programs" within 30 test ! -e "$PF"
+check "the uninstaller removes the programs and the settings" within 30 test ! -e "$PF"
 check "the uninstaller removes the service" within 10 service_gone
 check "and its port is closed" within 10 port_closed 127.0.3.2
 check "and its entry among the installed programs" eval '! wine reg query "$UNINSTALL_KEY" >/dev/null 2>&1'

@@ -1,6 +1,7 @@
 // kursdienst on Linux: runs in the foreground under systemd; /INSTALL and
 // /UNINSTALL register it as a systemd unit.
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console_lock.h"
 #include "platform/posix/spawn_posix.h"
 #include "platform/power.h"
 #include "platform/processes.h"
@@ -23,6 +25,7 @@
 #include "platform/spool.h"
 #include "platform/system.h"
 #include "service/serve.h"
+#include "service/settings.h"
 
 namespace fs = std::filesystem;
 using namespace saalwacht;
@@ -32,7 +35,7 @@ namespace {
 constexpr const char* kUnitName = "kursdienst.service";
 
 struct Options {
-  enum class Action { Run, Install, Uninstall } action = Action::Run;
+  enum class Action { Run, Install, Uninstall, Check } action = Action::Run;
   bool silent = false;
   std::optional<std::string> bindAddress;
 };
@@ -45,7 +48,8 @@ std::string upper(std::string text) {
 void usage(std::ostream& out) {
   out << "Aufruf: kursdienst [--bind ADRESSE]\n"
          "        kursdienst /INSTALL [/SILENT]     als systemd-Dienst einrichten\n"
-         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n";
+         "        kursdienst /UNINSTALL [/SILENT]   Dienst entfernen\n"
+         "        kursdienst /CHECK                 kursdienst.conf und die Schlüssel prüfen\n";
 }
 
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -65,6 +69,8 @@ std::optional<Options> parseOptions(int argc, char** argv) {
       options.action = Options::Action::Install;
     } else if (name == "UNINSTALL") {
       options.action = Options::Action::Uninstall;
+    } else if (name == "CHECK") {
+      options.action = Options::Action::Check;
     } else if (name == "SILENT") {
       options.silent = true;
     } else {
@@ -82,8 +88,7 @@ fs::path unitFolder() {
   return platform::environmentValue("KURSDIENST_SYSTEMD_DIR").value_or("/etc/systemd/system");
 }
 
-bool systemctl(const std::vector<std::string>& args, std::string& error) {
-  const std::string program = platform::environmentValue("KURSDIENST_SYSTEMCTL").value_or("/bin/systemctl");
+bool run(const std::string& program, const std::vector<std::string>& args, std::string& error) {
   auto child = platform::posix::spawn({program, args, std::nullopt, std::nullopt});
   if (!child) {
     error = program + " konnte nicht gestartet werden";
@@ -92,7 +97,7 @@ bool systemctl(const std::vector<std::string>& args, std::string& error) {
   int status = 0;
   waitpid(child->pid(), &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    error = "systemctl";
+    error = fs::path(program).filename().string();
     for (const auto& a : args) error += " " + a;
     error += " ist fehlgeschlagen";
     return false;
@@ -100,40 +105,58 @@ bool systemctl(const std::vector<std::string>& args, std::string& error) {
   return true;
 }
 
-bool install(std::string& error) {
-  const fs::path exe = platform::executableDir() / "kursdienst";
-  const fs::path unit = unitFolder() / kUnitName;
-  const fs::path temp = unit.string() + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << "[Unit]\n"
-           "Description=kursdienst\n"
-           "After=network.target systemd-logind.service\n"
-           "\n"
-           "[Service]\n"
-           "ExecStart="
-        << exe.string()
-        << "\n"
-           "WorkingDirectory="
-        << exe.parent_path().string()
-        << "\n"
-           "Restart=on-failure\n"
-           "RestartSec=2\n"
-           "\n"
-           "[Install]\n"
-           "WantedBy=multi-user.target\n";
-    if (!out.flush()) {
-      error = std::string(unit) + ": " + std::strerror(errno);
+bool systemctl(const std::vector<std::string>& args, std::string& error) {
+  return run(platform::environmentValue("KURSDIENST_SYSTEMCTL").value_or("/bin/systemctl"), args, error);
+}
+
+// The settings folder, closed to all but root, with a commented file that
+// changes nothing until the admin sets a key. An admin's own file is kept.
+bool installSettings(std::string& error) {
+  const fs::path file = service::settingsFile("/etc/kursdienst/kursdienst.conf");
+  const fs::path folder = file.parent_path();
+  std::error_code fsError;
+  fs::create_directories(folder / "trusted-keys", fsError);
+  for (const fs::path& dir : {folder, folder / "trusted-keys"}) {
+    if (::chmod(dir.c_str(), 0755) != 0 || (::geteuid() == 0 && ::chown(dir.c_str(), 0, 0) != 0)) {
+      error = dir.string() + ": " + std::strerror(errno);
       return false;
     }
   }
-  std::error_code fsError;
-  fs::rename(temp, unit, fsError);
-  if (fsError) {
-    fs::remove(temp, fsError);
-    error = unit.string() + ": " + fsError.message();
+  if (fs::exists(file, fsError)) return true;
+  if (const auto failure = platform::replaceFile(file, service::sampleSettings())) {
+    error = *failure;
     return false;
   }
+  ::chmod(file.c_str(), 0644);
+  return true;
+}
+
+// The dedicated account the helpers run as, so that the student can neither
+// signal nor trace them nor touch their files.
+bool installHelperUser(std::string& error) {
+  const std::string name = platform::environmentValue("KURSDIENST_HELPER_USER").value_or("kursdienst");
+  if (::getpwnam(name.c_str())) return true;
+  const std::string useradd = platform::environmentValue("KURSDIENST_USERADD").value_or("/usr/sbin/useradd");
+  return run(useradd, {"--system", "--user-group", "--no-create-home", "--home-dir", "/nonexistent", "--shell",
+                       "/usr/sbin/nologin", "--comment", "kursdienst helpers", name},
+             error);
+}
+
+bool install(std::string& error) {
+  if (!installSettings(error) || !installHelperUser(error)) return false;
+  const fs::path exe = platform::executableDir() / "kursdienst";
+  const fs::path unit = unitFolder() / kUnitName;
+  // The packaged unit with its hardening, pointed at this program.
+  std::string text(service::systemdUnit());
+  const std::string packaged = "ExecStart=/usr/lib/kursdienst/kursdienst";
+  if (const auto at = text.find(packaged); at != std::string::npos) {
+    text.replace(at, packaged.size(), "ExecStart=" + exe.string());
+  }
+  if (const auto failure = platform::replaceFile(unit, text)) {
+    error = *failure;
+    return false;
+  }
+  ::chmod(unit.c_str(), 0644);
   return systemctl({"daemon-reload"}, error) && systemctl({"enable", kUnitName}, error);
 }
 
@@ -182,8 +205,17 @@ int run(const Options& options) {
   // services side by side on one machine (a test room) each see only their own.
   const std::string marker = "KURSDIENST_INSTANCE=" + fs::weakly_canonical(stateDir).string();
   auto processes = platform::posix::createMarkedProcessControl(marker);
-  auto launcher = platform::createSessionLauncher(
-      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service", .helperEnvironment = {marker}});
+  const auto log = [](const std::string& line) { std::cout << "kursdienst: " << line << std::endl; };
+  auto launcher = platform::createSessionLauncher({
+      .useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service",
+      .helperEnvironment = {marker},
+      .helperUser = platform::environmentValue("KURSDIENST_HELPER_USER").value_or("kursdienst"),
+      .runtimeDir = platform::environmentValue("KURSDIENST_RUNTIME_DIR")
+                        .value_or(platform::environmentValue("RUNTIME_DIRECTORY").value_or("/run/kursdienst")),
+      .sessionUser = platform::environmentValue("KURSDIENST_SESSION_USER"),
+      .log = log,
+  });
+  auto switchLock = platform::createConsoleSwitchLock(platform::environmentValue("KURSDIENST_CONSOLE_DEVICE"));
   auto power = platform::createPowerControl(platform::environmentValue("KURSDIENST_POWEROFF"));
   auto spool = platform::createScreenshotSpool(stateDir);
 
@@ -192,15 +224,18 @@ int run(const Options& options) {
   std::function<void()> armReaper;
   std::signal(SIGPIPE, SIG_IGN);
   return service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
-      [&](asio::io_context& io, std::function<void()> stop) {
-        stopSignals.emplace(io, SIGTERM, SIGINT);
-        stopSignals->async_wait([stop](const asio::error_code&, int) { stop(); });
-        childSignals.emplace(io, SIGCHLD);
-        armReaper = [&] {
-          childSignals->async_wait([&](const asio::error_code& e, int) {
+      {*processes, *launcher, *power, *spool, *switchLock, stateDir, options.bindAddress,
+       service::settingsFile("/etc/kursdienst/kursdienst.conf")},
+      [&](const service::ServiceControl& control) {
+        stopSignals.emplace(control.io, SIGTERM, SIGINT);
+        stopSignals->async_wait([stop = control.stop](const asio::error_code&, int) { stop(); });
+        childSignals.emplace(control.io, SIGCHLD);
+        armReaper = [&, childChanged = control.childChanged] {
+          childSignals->async_wait([&, childChanged](const asio::error_code& e, int) {
             if (e) return;
             platform::posix::reapChildren();
+            // Also a stopped helper raises SIGCHLD: the blanker is replaced at once.
+            childChanged();
             armReaper();
           });
         };
@@ -214,6 +249,9 @@ int main(int argc, char** argv) {
   const auto options = parseOptions(argc, argv);
   if (!options) return 2;
   try {
+    if (options->action == Options::Action::Check) {
+      return service::checkSettings(service::settingsFile("/etc/kursdienst/kursdienst.conf"), std::cout);
+    }
     if (options->action != Options::Action::Run) return registerService(*options);
     return run(*options);
   } catch (const std::exception& e) {

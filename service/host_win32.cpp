@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console_lock.h"
 #include "platform/power.h"
 #include "platform/processes.h"
 #include "platform/session.h"
@@ -37,7 +38,7 @@ constexpr const wchar_t* kServiceName = L"Service1";
 constexpr const wchar_t* kDisplayName = L"kursdienst";
 
 struct Options {
-  enum class Action { Run, Install, Uninstall } action = Action::Run;
+  enum class Action { Run, Install, Uninstall, Check } action = Action::Run;
   bool silent = false;
   std::optional<std::string> bindAddress;
   std::optional<std::string> powerOff;
@@ -51,7 +52,8 @@ std::wstring upper(std::wstring text) {
 void usage(std::ostream& out) {
   out << "Aufruf: kursdienst [--bind ADRESSE] [--poweroff PROGRAMM]\n"
          "        kursdienst /INSTALL [/SILENT] [--bind ADRESSE] [--poweroff PROGRAMM]\n"
-         "        kursdienst /UNINSTALL [/SILENT]\n";
+         "        kursdienst /UNINSTALL [/SILENT]\n"
+         "        kursdienst /CHECK                 kursdienst.conf und die Schlüssel prüfen\n";
 }
 
 std::optional<Options> parseOptions() {
@@ -73,6 +75,8 @@ std::optional<Options> parseOptions() {
       options.action = Options::Action::Install;
     } else if (name == L"UNINSTALL") {
       options.action = Options::Action::Uninstall;
+    } else if (name == L"CHECK") {
+      options.action = Options::Action::Check;
     } else if (name == L"SILENT") {
       options.silent = true;
     } else {
@@ -170,10 +174,14 @@ void requestStop() {
   if (gRequestStop) gRequestStop();
 }
 
-fs::path commonDocumentsFolder() {
+// The screenshot spool: the service's own folder under ProgramData, which
+// only SYSTEM and the administrators may write (the spool makes sure).
+fs::path spoolFolder() {
   wchar_t path[MAX_PATH] = {};
-  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT, path))) return path;
-  return platform::executableDir();
+  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    return fs::path(path) / "Saalwacht" / "spool";
+  }
+  return platform::executableDir() / "spool";
 }
 
 // Serves until a stop request; `running` is called once the port is open.
@@ -182,19 +190,23 @@ int serve(const Options& options, const std::function<void()>& running) {
   std::error_code folderError;
   fs::create_directories(stateDir, folderError);  // a failed write of the flag file is tolerated later
   auto processes = platform::createProcessControl();
-  auto launcher = platform::createSessionLauncher(
-      {.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service", .helperEnvironment = {}});
+  platform::SessionOptions sessionOptions;
+  sessionOptions.useOwnSession = platform::environmentValue("KURSDIENST_SESSION") == "service";
+  sessionOptions.log = [](const std::string& line) { std::cout << "kursdienst: " << line << std::endl; };
+  auto launcher = platform::createSessionLauncher(sessionOptions);
   std::optional<fs::path> powerOff;
   if (options.powerOff) powerOff = fs::path(widen(*options.powerOff));
   auto power = platform::createPowerControl(powerOff);
-  auto spool = platform::createScreenshotSpool(commonDocumentsFolder());
+  auto spool = platform::createScreenshotSpool(spoolFolder());
 
+  auto switchLock = platform::createConsoleSwitchLock();
   const int result = service::serveStudentService(
-      {*processes, *launcher, *power, *spool, stateDir, options.bindAddress},
-      [&running](asio::io_context&, std::function<void()> stop) {
+      {*processes, *launcher, *power, *spool, *switchLock, stateDir, options.bindAddress,
+       service::settingsFile(platform::executableDir() / "kursdienst.conf")},
+      [&running](const service::ServiceControl& control) {
         {
           std::lock_guard lock(gStopMutex);
-          gRequestStop = std::move(stop);
+          gRequestStop = control.stop;
         }
         running();
       });
@@ -270,6 +282,9 @@ int main() {
   const auto options = parseOptions();
   if (!options) return 2;
   try {
+    if (options->action == Options::Action::Check) {
+      return service::checkSettings(service::settingsFile(platform::executableDir() / "kursdienst.conf"), std::cout);
+    }
     if (options->action != Options::Action::Run) return registerService(*options);
     return run(*options);
   } catch (const std::exception& e) {

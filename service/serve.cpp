@@ -19,14 +19,53 @@ asio::ip::tcp::endpoint listenEndpoint(const std::optional<std::string>& bindAdd
 
 }  // namespace
 
-int serveStudentService(const ServeParts& parts,
-                        const std::function<void(asio::io_context& io, std::function<void()> stop)>& started) {
+int checkSettings(const std::filesystem::path& file, std::ostream& out) {
+  ServiceSettings settings;
+  try {
+    settings = loadServiceSettings(file);
+  } catch (const SettingsError& e) {
+    out << e.what() << std::endl;
+    return 1;
+  }
+  const Log log = [&out](const std::string& line) { out << line << std::endl; };
+  if (!settings.allow && !settings.trustedKeys) {
+    log(file.string() + ": open, commands are taken from every source without a proof");
+    return 0;
+  }
+  if (settings.allow) {
+    std::string rules;
+    for (const auto& rule : *settings.allow) rules += " " + rule.text;
+    log("allowed sources:" + rules);
+  }
+  if (settings.trustedKeys) {
+    TrustedKeys keys(*settings.trustedKeys, log);
+    log(keys.required() ? "commands must be proven by a key in " + keys.folder().string()
+                        : "no key in " + keys.folder().string() + " yet: commands are taken without a proof");
+  }
+  return 0;
+}
+
+std::filesystem::path settingsFile(const std::filesystem::path& standard) {
+  return platform::environmentValue("KURSDIENST_CONFIG").value_or(standard.string());
+}
+
+int serveStudentService(const ServeParts& parts, const std::function<void(const ServiceControl&)>& started) {
   asio::io_context io;
+  const Log log = [](const std::string& line) { std::cout << "kursdienst: " << line << std::endl; };
+  ServiceSettings settings;
+  try {
+    settings = loadServiceSettings(parts.settingsFile);
+  } catch (const SettingsError& e) {
+    std::cerr << "kursdienst: " << e.what() << std::endl;
+    return 1;
+  }
   StudentService studentService({
+      .io = io,
       .processes = parts.processes,
       .launcher = parts.launcher,
       .power = parts.power,
       .spool = parts.spool,
+      .switchLock = parts.switchLock,
       .helperDir = platform::executableDir(),
       .stateDir = parts.stateDir,
       .schedule =
@@ -36,16 +75,35 @@ int serveStudentService(const ServeParts& parts,
               if (!e) action();
             });
           },
-      .status = [](const std::string& text) { std::cout << "kursdienst: " << text << std::endl; },
+      .status = log,
+      .log = log,
   });
+
+  // Who may command this PC, as its settings say.
+  std::optional<SourceFilter> sources;
+  std::optional<TrustedKeys> keys;
+  if (settings.allow) sources.emplace(io, *settings.allow, log);
+  if (settings.trustedKeys) keys.emplace(*settings.trustedKeys, log);
+  const ServerAccess access{sources ? &*sources : nullptr, keys ? &*keys : nullptr};
+  if (!sources && !keys) {
+    log("open: commands are taken from every source without a proof (" + settings.file.string() +
+        " sets no allow and no trusted-keys)");
+  } else {
+    std::string rules;
+    for (const auto& rule : settings.allow.value_or(std::vector<SourceRule>{})) rules += " " + rule.text;
+    if (sources) log("allowed sources:" + rules);
+    if (keys) {
+      log(keys->required() ? "commands must be proven by a key in " + keys->folder().string()
+                           : "no key in " + keys->folder().string() + " yet: commands are taken without a proof");
+    }
+  }
 
   auto makeServer = [&](const asio::ip::tcp::endpoint& endpoint) {
     return std::make_unique<CommandServer>(
         io, endpoint,
-        [&studentService](const protocol::Command& command, ExchangeState& exchange) {
-          return studentService.handle(command, exchange);
-        },
-        [&studentService] { studentService.onDisconnect(); });
+        [&studentService](const protocol::Command& command, const std::shared_ptr<ExchangeState>& exchange,
+                          CommandServer::Reply reply) { studentService.handle(command, exchange, std::move(reply)); },
+        [&studentService] { studentService.onDisconnect(); }, access, ServerLimits{}, log);
   };
   std::unique_ptr<CommandServer> server;
   auto endpoint = listenEndpoint(parts.bindAddress);
@@ -81,7 +139,7 @@ int serveStudentService(const ServeParts& parts,
     bool open = true;
   };
   auto gate = std::make_shared<StopGate>();
-  started(io, [gate, &io, &server, &checkTimer] {
+  const auto stop = [gate, &io, &server, &checkTimer] {
     std::lock_guard lock(gate->mutex);
     if (!gate->open) return;
     asio::post(io, [&io, &server, &checkTimer] {
@@ -89,7 +147,9 @@ int serveStudentService(const ServeParts& parts,
       checkTimer.cancel();
       io.stop();
     });
-  });
+  };
+  studentService.resume();
+  started({io, stop, [&studentService] { studentService.onChildChanged(); }});
   io.run();
   {
     std::lock_guard lock(gate->mutex);

@@ -15,44 +15,50 @@ std::string executableName(std::string_view name) {
 
 StudentService::StudentService(ServiceDependencies dependencies)
     : deps_(std::move(dependencies)),
-      blanking_(deps_.processes, deps_.launcher, deps_.helperDir / executableName("swdkl"),
-                deps_.stateDir / "swdkl.bin"),
-      capture_(deps_.launcher, deps_.spool, deps_.helperDir / executableName("swscr"),
+      blanking_({deps_.io, deps_.processes, deps_.launcher, deps_.switchLock, deps_.helperDir / executableName("swdkl"),
+                 deps_.stateDir / "swdkl.bin", deps_.log}),
+      capture_(deps_.io, deps_.launcher, deps_.spool, deps_.helperDir / executableName("swscr"),
                deps_.helperDir / "swscrerror.jpg", deps_.captureTimeout) {}
 
 std::filesystem::path StudentService::helper(std::string_view name) const {
   return deps_.helperDir / executableName(name);
 }
 
-std::shared_ptr<const std::string> StudentService::handle(const protocol::Command& command,
-                                                          ExchangeState& exchange) {
+void StudentService::handle(const protocol::Command& command, const std::shared_ptr<ExchangeState>& exchange,
+                            Reply reply) {
   using protocol::CommandCode;
   switch (command.code) {
     case CommandCode::Reset:
       blanking_.reset();
-      return nullptr;
+      return;
     case CommandCode::Blank:
       blanking_.blank();
-      return nullptr;
+      return;
     case CommandCode::Shutdown:
       shutdown();
-      return nullptr;
+      return;
     case CommandCode::Message:
       showMessage(command.payload);
-      return nullptr;
+      return;
     case CommandCode::ScreenshotRequest:
-      return prepareScreenshot(exchange);
+      prepareScreenshot(exchange, std::move(reply));
+      return;
     case CommandCode::SendPicture:
-      return sendPicture(exchange);
+      sendPicture(*exchange, reply);
+      return;
     case CommandCode::EndScreenshot:
-      exchange.picture.reset();
-      return nullptr;
+      exchange->picture.reset();
+      return;
   }
-  return nullptr;
 }
 
 void StudentService::shutdown() {
-  deps_.launcher.launch(helper("swsdmsg"), {});
+  // One notice is enough however often the command comes.
+  if (!shutdownNotice_ || shutdownNotice_->hasExited()) {
+    shutdownNotice_ = deps_.launcher.launch(helper("swsdmsg"), {});
+  } else {
+    deps_.log("shut-down notice already shown; another one is not opened");
+  }
   // A second request during the wait must not power off twice.
   if (shutdownPending_) return;
   shutdownPending_ = true;
@@ -63,31 +69,42 @@ void StudentService::shutdown() {
 }
 
 void StudentService::showMessage(const std::string& wirePayload) {
+  std::erase_if(messageWindows_, [](const auto& window) { return window->hasExited(); });
+  if (messageWindows_.size() >= kMaxMessageWindows) {
+    deps_.log("message refused: " + std::to_string(kMaxMessageWindows) + " message windows are open already");
+    return;
+  }
   std::string text = platform::fromWireText(
       std::string_view(wirePayload).substr(0, protocol::kMaxMessageTextBytes));
   // A program argument ends at the first NUL; drop them rather than lose the rest.
   text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
   text = std::string(protocol::truncateUtf8(text, protocol::kMaxMessageTextBytes));
-  deps_.launcher.launch(helper("swmsg"), {text});
+  if (auto window = deps_.launcher.launch(helper("swmsg"), {text})) messageWindows_.push_back(std::move(window));
 }
 
-std::shared_ptr<const std::string> StudentService::prepareScreenshot(ExchangeState& exchange) {
-  exchange.picture.reset();  // an earlier picture that was never fetched
-  auto picture = std::make_shared<const std::string>(capture_.capture());
-  deps_.status("Bild vor in Stream schreiben");
-  exchange.picture = picture;
-  deps_.status("Bild in Stream geschrieben");
-  const std::string size = protocol::encodeSizeText(picture->size());
-  deps_.status("Streamgröße: " + size);
-  return std::make_shared<const std::string>(platform::toWireText(size));
+void StudentService::prepareScreenshot(const std::shared_ptr<ExchangeState>& exchange, Reply reply) {
+  if (exchange->capturing) return;
+  exchange->picture.reset();  // an earlier picture that was never fetched
+  exchange->capturing = true;
+  capture_.capture([this, exchange, reply = std::move(reply)](std::string bytes) {
+    exchange->capturing = false;
+    deps_.status("Bild vor in Stream schreiben");
+    exchange->picture = std::make_shared<const std::string>(std::move(bytes));
+    deps_.status("Bild in Stream geschrieben");
+    const std::string size = protocol::encodeSizeText(exchange->picture->size());
+    deps_.status("Streamgröße: " + size);
+    reply(std::make_shared<const std::string>(platform::toWireText(size)));
+  });
 }
 
-std::shared_ptr<const std::string> StudentService::sendPicture(ExchangeState& exchange) {
-  if (!exchange.picture) return nullptr;  // nothing announced on this connection
+void StudentService::sendPicture(ExchangeState& exchange, const Reply& reply) {
+  if (!exchange.picture) return;  // nothing announced on this connection, or sent already
   deps_.status("Stream direkt vorm senden");
-  auto picture = exchange.picture;
+  // Handed over: a second "41" sends nothing more.
+  auto picture = std::move(exchange.picture);
+  exchange.picture.reset();
+  reply(std::move(picture));
   deps_.status("Stream senden");
-  return picture;
 }
 
 }  // namespace saalwacht::service

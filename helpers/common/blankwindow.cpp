@@ -15,19 +15,39 @@
 namespace saalwacht::helpers {
 
 namespace {
-// How often the windows are raised again and the grab is re-checked. A
-// window that pops up above the blank screen is visible for at most this long.
-constexpr int kWatchdogMs = 300;
+// While another client holds the keyboard or the mouse, the grab is tried
+// again this often; the X server says nothing when it lets go.
+constexpr int kGrabRetryMs = 100;
+
+#if QT_CONFIG(xcb)
+// Qt's X connection, where the platform is X11; other platforms (offscreen
+// among them) may offer the interface without a live connection behind it.
+xcb_connection_t* x11Connection() {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 ? x11->connection() : nullptr;
+}
+
+xcb_window_t rootWindow(xcb_connection_t* c) { return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root; }
+
+// Adds `mask` to what this client hears of `window`, keeping Qt's own.
+void listen(xcb_connection_t* c, xcb_window_t window, uint32_t mask) {
+  xcb_get_window_attributes_reply_t* attributes =
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
+  if (!attributes) return;
+  const uint32_t events = attributes->your_event_mask | mask;
+  free(attributes);
+  xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &events);
+}
+
+bool grabbed(uint8_t status) { return status == XCB_GRAB_STATUS_SUCCESS; }
+#endif
 
 // Qt writes X requests out only when it next handles X events; without this
 // a raise could wait in the buffer while another window stays on top.
 void flushToDisplay() {
 #if QT_CONFIG(xcb)
-  // Other platforms (offscreen among them) may offer the interface without
-  // a live connection behind it.
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 && x11->connection()) xcb_flush(x11->connection());
+  if (xcb_connection_t* c = x11Connection()) xcb_flush(c);
 #endif
 }
 
@@ -78,8 +98,9 @@ bool BlankWindow::event(QEvent* event) {
 }
 
 ScreenBlanker::ScreenBlanker(QObject* parent) : QObject(parent) {
-  watchdog_.setInterval(kWatchdogMs);
-  connect(&watchdog_, &QTimer::timeout, this, &ScreenBlanker::enforce);
+  grabRetry_.setInterval(kGrabRetryMs);
+  grabRetry_.setSingleShot(true);
+  connect(&grabRetry_, &QTimer::timeout, this, &ScreenBlanker::enforce);
 }
 
 ScreenBlanker::~ScreenBlanker() {
@@ -93,14 +114,16 @@ void ScreenBlanker::start() {
   connect(qGuiApp, &QGuiApplication::screenAdded, this, &ScreenBlanker::cover);
   connect(qGuiApp, &QGuiApplication::screenRemoved, this, &ScreenBlanker::uncover);
   for (QScreen* screen : QGuiApplication::screens()) cover(screen);
+  qGuiApp->installNativeEventFilter(this);
+  watchX11();
   enforce();
-  watchdog_.start();
 }
 
 void ScreenBlanker::release() {
   if (released_) return;
   released_ = true;
-  watchdog_.stop();
+  grabRetry_.stop();
+  qGuiApp->removeNativeEventFilter(this);
   disconnect(qGuiApp, nullptr, this, nullptr);
   for (BlankWindow* window : windows_) {
     window->allowClose();
@@ -121,7 +144,10 @@ void ScreenBlanker::cover(QScreen* screen) {
   windows_.append(window);
   window->show();
   window->raise();
-  if (!released_) enforce();
+  if (!released_) {
+    watchX11();
+    enforce();
+  }
 }
 
 void ScreenBlanker::uncover(QScreen* screen) {
@@ -138,15 +164,114 @@ void ScreenBlanker::uncover(QScreen* screen) {
   }
 }
 
+// Hears of what other clients do to our windows (unmap, move, cover) and of
+// every window that appears or moves on the screen.
+void ScreenBlanker::watchX11() {
+#if QT_CONFIG(xcb)
+  xcb_connection_t* c = x11Connection();
+  if (!c) return;
+  for (BlankWindow* window : windows_) {
+    listen(c, static_cast<xcb_window_t>(window->winId()),
+           XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_VISIBILITY_CHANGE);
+  }
+  listen(c, rootWindow(c), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+  xcb_flush(c);
+#endif
+}
+
+bool ScreenBlanker::isOurs(unsigned window) const {
+  for (BlankWindow* w : windows_) {
+    if (static_cast<unsigned>(w->winId()) == window) return true;
+  }
+  return false;
+}
+
+bool ScreenBlanker::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+#if QT_CONFIG(xcb)
+  if (released_ || eventType != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  bool defend = false;
+  switch (event->response_type & 0x7f) {
+    case XCB_UNMAP_NOTIFY:
+      defend = isOurs(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window);
+      break;
+    case XCB_VISIBILITY_NOTIFY: {
+      const auto* v = reinterpret_cast<const xcb_visibility_notify_event_t*>(event);
+      defend = isOurs(v->window) && v->state != XCB_VISIBILITY_UNOBSCURED;
+      break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+      // Ours moved or resized by someone else, or another window restacked.
+      const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+      if (isOurs(e->window)) {
+        for (BlankWindow* w : windows_) {
+          const QRect screen = w->coveredScreen()->geometry();
+          defend = defend || (static_cast<unsigned>(w->winId()) == e->window &&
+                              (e->x != screen.x() || e->y != screen.y() || e->width != screen.width() ||
+                               e->height != screen.height()));
+        }
+      } else {
+        defend = true;
+      }
+      break;
+    }
+    case XCB_MAP_NOTIFY:
+      defend = !isOurs(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window);
+      break;
+    case XCB_CIRCULATE_NOTIFY:
+      defend = true;
+      break;
+    default:
+      break;
+  }
+  if (defend) enforce();
+#else
+  Q_UNUSED(eventType);
+  Q_UNUSED(message);
+#endif
+  return false;  // Qt keeps its own view of every event
+}
+
 void ScreenBlanker::enforce() {
   if (released_ || windows_.isEmpty()) return;
+#if QT_CONFIG(xcb)
+  if (xcb_connection_t* c = x11Connection()) {
+    // Straight to the server: Qt still believes an unmapped window is shown.
+    for (BlankWindow* window : windows_) {
+      const auto id = static_cast<xcb_window_t>(window->winId());
+      const QRect screen = window->coveredScreen()->geometry();
+      const uint32_t values[] = {static_cast<uint32_t>(screen.x()), static_cast<uint32_t>(screen.y()),
+                                 static_cast<uint32_t>(screen.width()), static_cast<uint32_t>(screen.height()),
+                                 XCB_STACK_MODE_ABOVE};
+      xcb_configure_window(c, id,
+                           XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                               XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_STACK_MODE,
+                           values);
+      xcb_map_window(c, id);
+    }
+    // Grabbing again while holding the grab is harmless; it wins back a grab
+    // that was lost with an unmapped window or refused because another
+    // client held it.
+    const auto grabber = static_cast<xcb_window_t>(windows_.first()->winId());
+    auto keyboard = xcb_grab_keyboard(c, 1, grabber, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    auto pointer = xcb_grab_pointer(c, 1, grabber, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, grabber, XCB_NONE,
+                                    XCB_CURRENT_TIME);
+    xcb_grab_keyboard_reply_t* k = xcb_grab_keyboard_reply(c, keyboard, nullptr);
+    xcb_grab_pointer_reply_t* p = xcb_grab_pointer_reply(c, pointer, nullptr);
+    keyboardGrabbed_ = k && grabbed(k->status);
+    mouseGrabbed_ = p && grabbed(p->status);
+    free(k);
+    free(p);
+    if (!keyboardGrabbed_ || !mouseGrabbed_) grabRetry_.start();
+    xcb_flush(c);
+    return;
+  }
+#endif
+  // Without X11 (offscreen): what Qt can do.
   for (BlankWindow* window : windows_) {
     if (!window->isVisible()) window->show();
     window->raise();
   }
-  // Grabbing again while holding the grab is harmless, and it wins back a
-  // grab that was refused at first (another client held it) or got lost.
-  flushToDisplay();
   QWindow* grabber = windows_.first()->windowHandle();
   if (!grabber) return;
   keyboardGrabbed_ = grabber->setKeyboardGrabEnabled(true);

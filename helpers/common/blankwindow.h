@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QList>
 #include <QTimer>
 #include <QWidget>
@@ -33,15 +34,19 @@ class BlankWindow : public QWidget {
 };
 
 // Keeps one BlankWindow on every screen (including screens plugged in
-// later), keeps them on top and holds the keyboard and mouse grab.
-class ScreenBlanker : public QObject {
+// later), keeps them mapped, on top and in place, and holds the keyboard and
+// mouse grab. On X11 it is driven by the server's events: another client
+// that unmaps, moves, lowers or covers a blank window, or shows a window of
+// its own, is answered at once, also by events that waited while the
+// blanker was stopped. Only a refused grab is retried on a short timer.
+class ScreenBlanker : public QObject, public QAbstractNativeEventFilter {
   Q_OBJECT
 
  public:
   explicit ScreenBlanker(QObject* parent = nullptr);
   ~ScreenBlanker() override;
 
-  // Covers all screens and starts the raise/grab watchdog.
+  // Covers all screens and starts defending them.
   void start();
   // Drops the grabs and lets the windows close, e.g. before quitting.
   void release();
@@ -50,13 +55,18 @@ class ScreenBlanker : public QObject {
   bool keyboardGrabbed() const { return keyboardGrabbed_; }
   bool mouseGrabbed() const { return mouseGrabbed_; }
 
+ protected:
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
  private:
   void cover(QScreen* screen);
   void uncover(QScreen* screen);
   void enforce();
+  void watchX11();
+  bool isOurs(unsigned window) const;
 
   QList<BlankWindow*> windows_;
-  QTimer watchdog_;
+  QTimer grabRetry_;
   bool keyboardGrabbed_ = false;
   bool mouseGrabbed_ = false;
   bool released_ = false;

@@ -132,6 +132,52 @@ TEST_F(SwdklOnDisplay, SurvivesCloseAttemptsAndComesBackOnTop) {
   expectCleanExitOnSigterm();
 }
 
+TEST_F(SwdklOnDisplay, UnmappedByAnotherClientItCoversTheScreenAgain) {
+  startSwdkl();
+  const Window blank = waitForBlankWindow();
+  ASSERT_NE(blank, 0u) << swdkl_.output();
+  ASSERT_TRUE(pollUntil([&] { return screenIsBlack(); }));
+  Display* d = x_->get();
+  // What "xdotool windowunmap" does, from the student's own program.
+  for (int round = 0; round < 3; ++round) {
+    XUnmapWindow(d, blank);
+    XSync(d, False);
+    EXPECT_TRUE(pollUntil([&] { return screenIsBlack(); }, std::chrono::seconds(3)))
+        << "round " << round << ": the student's window is visible";
+    EXPECT_TRUE(pollUntil([&] { return keyboardHeldByOther(d); }, std::chrono::seconds(3)))
+        << "round " << round << ": the keyboard is free";
+  }
+  expectCleanExitOnSigterm();
+}
+
+TEST_F(SwdklOnDisplay, StoppedAndUnmappedItCoversAgainOnceItRuns) {
+  startSwdkl();
+  const Window blank = waitForBlankWindow();
+  ASSERT_NE(blank, 0u) << swdkl_.output();
+  ASSERT_TRUE(pollUntil([&] { return screenIsBlack(); }));
+  Display* d = x_->get();
+  swdkl_.signal(SIGSTOP);
+  XUnmapWindow(d, blank);
+  XMapRaised(d, other_);
+  XSync(d, False);
+  ASSERT_TRUE(pollUntil([&] { return !screenIsBlack(); }));
+  swdkl_.signal(SIGCONT);
+  EXPECT_TRUE(pollUntil([&] { return screenIsBlack(); }, std::chrono::seconds(3)))
+      << "after SIGCONT the blanker did not notice that its window was gone";
+  expectCleanExitOnSigterm();
+}
+
+TEST_F(SwdklOnDisplay, AWindowMovedOrResizedByAnotherClientIsPutBack) {
+  startSwdkl();
+  const Window blank = waitForBlankWindow();
+  ASSERT_NE(blank, 0u) << swdkl_.output();
+  Display* d = x_->get();
+  XMoveResizeWindow(d, blank, 200, 200, 50, 50);
+  XSync(d, False);
+  EXPECT_TRUE(pollUntil([&] { return screenIsBlack(); }, std::chrono::seconds(3)));
+  expectCleanExitOnSigterm();
+}
+
 TEST_F(SwdklOnDisplay, TakesTheGrabOnceAnotherClientLetsGo) {
   Display* d = x_->get();
   ASSERT_EQ(XGrabKeyboard(d, x_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime),

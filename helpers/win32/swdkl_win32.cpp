@@ -1,5 +1,9 @@
 // swdkl: covers every monitor with a black window above all others and keeps
 // keyboard and mouse from the student until the service ends the process.
+// It defends its cover on events, not on a timer: an attempt to hide, move or
+// lower a blank window is turned back as it is made, a window that comes to
+// the front is covered again at once, a destroyed window is made anew, and a
+// display change covers the new monitors. Only the service ends it.
 
 #include <windows.h>
 
@@ -8,9 +12,11 @@
 namespace {
 
 constexpr const wchar_t* kBlankClass = L"SaalwachtDunkel";
-constexpr UINT_PTR kRaiseTimer = 1;
+constexpr UINT kCoverAgain = WM_APP;
+constexpr UINT kRaiseAgain = WM_APP + 1;
 
 std::vector<HWND> gWindows;
+std::vector<RECT> gAreas;
 HHOOK gKeyboardHook = nullptr;
 HHOOK gMouseHook = nullptr;
 
@@ -31,8 +37,19 @@ BOOL CALLBACK addMonitor(HMONITOR, HDC, LPRECT rect, LPARAM) {
   const HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kBlankClass, L"", WS_POPUP | WS_VISIBLE,
                                         rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
                                         nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  if (window) gWindows.push_back(window);
+  if (window) {
+    gWindows.push_back(window);
+    gAreas.push_back(*rect);
+  }
   return TRUE;
+}
+
+// The monitor area a blank window must keep.
+const RECT* areaOf(HWND window) {
+  for (std::size_t i = 0; i < gWindows.size(); ++i) {
+    if (gWindows[i] == window) return &gAreas[i];
+  }
+  return nullptr;
 }
 
 void coverMonitors() {
@@ -41,6 +58,7 @@ void coverMonitors() {
     ::DestroyWindow(window);
   }
   gWindows.clear();
+  gAreas.clear();
   ::EnumDisplayMonitors(nullptr, nullptr, addMonitor, 0);
   if (gWindows.empty()) {
     // No monitor list (some drivers): cover the whole virtual screen.
@@ -68,17 +86,43 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SYSCOMMAND:
       if ((wParam & 0xfff0) == SC_CLOSE || (wParam & 0xfff0) == SC_MINIMIZE) return 0;
       break;
+    case WM_WINDOWPOSCHANGING: {
+      // Hidden, moved, resized or lowered by another program: not this way.
+      auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
+      if (const RECT* area = areaOf(window)) {
+        position->flags &= ~(SWP_HIDEWINDOW | SWP_NOZORDER);
+        position->flags |= SWP_NOMOVE | SWP_NOSIZE;
+        position->hwndInsertAfter = HWND_TOPMOST;
+        position->x = area->left;
+        position->y = area->top;
+        position->cx = area->right - area->left;
+        position->cy = area->bottom - area->top;
+      }
+      return 0;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      // Another topmost window went above ours: raise again, once the move is done.
+      const bool topmost = (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+      if (!topmost || !::IsWindowVisible(window)) ::PostMessageW(nullptr, kRaiseAgain, 0, 0);
+      break;
+    }
     case WM_DISPLAYCHANGE:
-      ::PostMessageW(nullptr, WM_APP, 0, 0);  // monitors changed: cover them anew
+      ::PostMessageW(nullptr, kCoverAgain, 0, 0);  // monitors changed: cover them anew
       return 0;
     case WM_DESTROY:
       // Destroyed by someone else (not by coverMonitors): cover again.
-      if (::GetWindowLongPtrW(window, GWLP_USERDATA) == 0) ::PostMessageW(nullptr, WM_APP, 0, 0);
+      if (::GetWindowLongPtrW(window, GWLP_USERDATA) == 0) ::PostMessageW(nullptr, kCoverAgain, 0, 0);
       return 0;
     default:
       break;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Another window came to the front, was shown or changed places: cover it.
+void CALLBACK windowEvent(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
+  if (object != OBJID_WINDOW || areaOf(window)) return;
+  ::PostMessageW(nullptr, kRaiseAgain, 0, 0);
 }
 
 }  // namespace
@@ -97,23 +141,32 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (gWindows.empty()) return 1;
   gKeyboardHook = ::SetWindowsHookExW(WH_KEYBOARD_LL, keyboardHook, instance, 0);
   gMouseHook = ::SetWindowsHookExW(WH_MOUSE_LL, mouseHook, instance, 0);
-  // Other topmost windows may come later; stay above them.
-  ::SetTimer(nullptr, kRaiseTimer, 500, nullptr);
+  // Other windows may come later; stay above them.
+  ::SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, windowEvent, 0, 0,
+                    WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+  ::SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, windowEvent, 0, 0,
+                    WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+  ::SetWinEventHook(EVENT_OBJECT_REORDER, EVENT_OBJECT_REORDER, nullptr, windowEvent, 0, 0,
+                    WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
   raise();
 
+  // A WM_QUIT posted by another program does not end the blanking: only the
+  // service ends this process.
   MSG message{};
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (message.hwnd == nullptr && message.message == WM_APP) {
+  for (;;) {
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+    if (got == -1) return 1;
+    if (got == 0) continue;
+    if (message.hwnd == nullptr && message.message == kCoverAgain) {
       coverMonitors();
       raise();
       continue;
     }
-    if (message.hwnd == nullptr && message.message == WM_TIMER) {
+    if (message.hwnd == nullptr && message.message == kRaiseAgain) {
       raise();
       continue;
     }
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
-  return 0;
 }

@@ -145,7 +145,9 @@ TEST(SessionLauncher, OwnSessionNeedsADisplay) {
   const char* savedWayland = std::getenv("WAYLAND_DISPLAY");
   const std::string savedWaylandValue = savedWayland ? savedWayland : "";
   ::unsetenv("WAYLAND_DISPLAY");
-  auto launcher = createSessionLauncher({.useOwnSession = true, .helperEnvironment = {}});
+  SessionOptions options;
+  options.useOwnSession = true;
+  auto launcher = createSessionLauncher(options);
   ::unsetenv("DISPLAY");
   EXPECT_FALSE(launcher->interactiveSessionExists());
   EXPECT_EQ(launcher->launch("/bin/true", {}), nullptr);

@@ -32,6 +32,17 @@ bool isZombie(const std::string& procDir) {
          (*stat)[close + 2] == 'X';
 }
 
+// The full path of a process's executable, or empty where it cannot be read.
+std::string executablePath(const std::string& procDir) {
+  char target[4096];
+  const ssize_t n = ::readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
+  if (n <= 0) return {};
+  std::string path(target, static_cast<std::size_t>(n));
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  return path;
+}
+
 // The executable file name of a process: the base name of its executable,
 // or of argv[0] where the executable cannot be read (another user's process).
 std::string executableName(const std::string& procDir) {
@@ -56,9 +67,11 @@ bool hasEnvironmentEntry(const std::string& procDir, const std::string& entry) {
   return false;
 }
 
-// Live processes with that name, lowest process id first (the order of a
-// process snapshot); with a marker, only those whose environment holds it.
-std::vector<pid_t> findProcesses(std::string_view exeName, const std::string& marker = {}) {
+// Live processes whose executable `matches`, lowest process id first (the
+// order of a process snapshot); with a marker, only those whose environment
+// holds it.
+template <typename Matches>
+std::vector<pid_t> findProcessesWhere(Matches matches, const std::string& marker) {
   std::vector<pid_t> found;
   DIR* dir = ::opendir("/proc");
   if (!dir) return found;
@@ -68,14 +81,25 @@ std::vector<pid_t> findProcesses(std::string_view exeName, const std::string& ma
     const auto [end, error] = std::from_chars(name, name + std::char_traits<char>::length(name), pid);
     if (error != std::errc() || *end != '\0') continue;
     const std::string procDir = std::string("/proc/") + name;
-    if (executableName(procDir) == exeName && !isZombie(procDir) &&
-        (marker.empty() || hasEnvironmentEntry(procDir, marker))) {
+    if (matches(procDir) && !isZombie(procDir) && (marker.empty() || hasEnvironmentEntry(procDir, marker))) {
       found.push_back(pid);
     }
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end());
   return found;
+}
+
+std::vector<pid_t> findProcesses(std::string_view exeName, const std::string& marker = {}) {
+  return findProcessesWhere([exeName](const std::string& procDir) { return executableName(procDir) == exeName; },
+                            marker);
+}
+
+bool kill(pid_t pid, int pidfd) {
+#ifdef SYS_pidfd_send_signal
+  if (pidfd >= 0) return ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0;
+#endif
+  return ::kill(pid, SIGKILL) == 0;
 }
 
 class PosixProcessControl final : public ProcessControl {
@@ -91,23 +115,30 @@ class PosixProcessControl final : public ProcessControl {
     const int pidfd = posix::openPidfd(pid);
     if (pidfd < 0 && errno != ENOSYS) return false;
     const bool endedByItself = posix::waitForPidExit(pid, pidfd, std::chrono::milliseconds(100));
-    bool killed = false;
-    if (!endedByItself) {
-#ifdef SYS_pidfd_send_signal
-      if (pidfd >= 0) {
-        killed = ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0;
-      } else {
-        killed = ::kill(pid, SIGKILL) == 0;
-      }
-#else
-      killed = ::kill(pid, SIGKILL) == 0;
-#endif
-    }
+    const bool killed = !endedByItself && kill(pid, pidfd);
     // Returns only once the process is gone, so a count right after this
     // call no longer sees it (a blank request that follows a reset at once).
     if (killed) posix::waitForPidExit(pid, pidfd, std::chrono::seconds(1));
     if (pidfd >= 0) ::close(pidfd);
     return killed;
+  }
+
+  int terminateProgram(const std::filesystem::path& program) override {
+    std::error_code error;
+    const std::string wanted = std::filesystem::weakly_canonical(program, error).string();
+    const auto pids = findProcessesWhere(
+        [&wanted](const std::string& procDir) { return executablePath(procDir) == wanted; }, marker_);
+    int ended = 0;
+    for (const pid_t pid : pids) {
+      const int pidfd = posix::openPidfd(pid);
+      if (pidfd < 0 && errno != ENOSYS) continue;
+      if (kill(pid, pidfd)) {
+        posix::waitForPidExit(pid, pidfd, std::chrono::seconds(1));
+        ++ended;
+      }
+      if (pidfd >= 0) ::close(pidfd);
+    }
+    return ended;
   }
 
  private:

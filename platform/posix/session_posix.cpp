@@ -1,4 +1,9 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -7,10 +12,10 @@
 #include <string>
 #include <systemd/sd-daemon.h>
 #include <systemd/sd-login.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/posix/spawn_posix.h"
+#include "platform/posix/xauthority.h"
 #include "platform/session.h"
 #include "platform/system.h"
 
@@ -20,14 +25,10 @@ namespace saalwacht::platform {
 
 namespace {
 
-// Variables a helper needs to reach the student's display and desktop.
-constexpr const char* kDisplayVariables[] = {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR",
-                                             "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE", "LANG", "LC_ALL"};
+using Account = posix::SpawnRequest::Account;
 
-struct StudentSession {
-  posix::SpawnRequest::Account account;
-  std::vector<std::string> environment;
-};
+// Variables a helper takes over from the student's session.
+constexpr const char* kSessionVariables[] = {"LANG", "LC_ALL", "LC_MESSAGES"};
 
 std::vector<std::string> splitEnvironment(const std::string& block) {
   std::vector<std::string> entries;
@@ -48,6 +49,12 @@ std::optional<std::string> lookup(const std::vector<std::string>& environment, s
     }
   }
   return std::nullopt;
+}
+
+std::vector<std::string> ownEnvironment() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
+  return entries;
 }
 
 // The environment of the oldest process of the session that knows the
@@ -79,123 +86,282 @@ std::vector<std::string> sessionEnvironment(const char* session, uid_t uid) {
   return {};
 }
 
+std::optional<Account> accountOf(const passwd& user) {
+  Account account;
+  account.uid = user.pw_uid;
+  account.gid = user.pw_gid;
+  int groupCount = 64;
+  account.groups.resize(static_cast<std::size_t>(groupCount));
+  if (::getgrouplist(user.pw_name, user.pw_gid, account.groups.data(), &groupCount) < 0) {
+    account.groups.resize(static_cast<std::size_t>(groupCount));
+    ::getgrouplist(user.pw_name, user.pw_gid, account.groups.data(), &groupCount);
+  }
+  account.groups.resize(static_cast<std::size_t>(groupCount));
+  return account;
+}
+
+// The student in front of the PC and how to reach his display.
+struct StudentSession {
+  uid_t uid = 0;
+  std::string userName;
+  std::string home;
+  SessionKind kind = SessionKind::Wayland;
+  std::optional<std::string> display;
+  std::optional<std::string> xauthority;  // the session's own cookie file
+  std::vector<std::string> environment;   // the session's variables
+};
+
 class PosixSessionLauncher final : public SessionLauncher {
  public:
-  PosixSessionLauncher(bool ownSession, std::vector<std::string> extraEnvironment)
-      : ownSession_(ownSession), extraEnvironment_(std::move(extraEnvironment)) {}
+  enum class Mode {
+    Own,      // the service's own user and environment (not root, or asked for)
+    Logind,   // the active graphical session of seat0
+    Named,    // a named student on the service's own display (trials without logind)
+  };
+
+  PosixSessionLauncher(Mode mode, SessionOptions options) : mode_(mode), options_(std::move(options)) {}
 
   bool interactiveSessionExists() override {
-    if (ownSession_) return environmentValue("DISPLAY") || environmentValue("WAYLAND_DISPLAY");
-    char* session = nullptr;
-    uid_t uid = 0;
-    const bool found = activeGraphicalSession(&session, &uid);
-    std::free(session);
-    return found;
+    if (mode_ == Mode::Own) return environmentValue("DISPLAY") || environmentValue("WAYLAND_DISPLAY");
+    return studentSession().has_value();
+  }
+
+  SessionKind sessionKind() override {
+    if (mode_ == Mode::Own) {
+      if (environmentValue("DISPLAY")) return SessionKind::Coverable;
+      return environmentValue("WAYLAND_DISPLAY") ? SessionKind::Wayland : SessionKind::NoSession;
+    }
+    const auto session = studentSession();
+    return session ? session->kind : SessionKind::NoSession;
   }
 
   std::unique_ptr<LaunchedProcess> launch(const std::filesystem::path& program,
                                           const std::vector<std::string>& args) override {
     posix::SpawnRequest request{program, args, std::nullopt, std::nullopt};
-    if (!ownSession_) {
-      auto session = findStudentSession();
-      if (!session) return nullptr;
-      request.environment = std::move(session->environment);
-      request.account = std::move(session->account);
-    } else if (!interactiveSessionExists()) {
-      return nullptr;
+    if (mode_ == Mode::Own) {
+      if (!interactiveSessionExists()) return nullptr;
+      if (!options_.helperEnvironment.empty()) request.environment = ownEnvironment();
+    } else {
+      const auto session = studentSession();
+      if (!session || !session->display) return nullptr;
+      if (!prepare(*session, request)) return nullptr;
     }
-    if (!extraEnvironment_.empty()) {
-      if (!request.environment) {
-        request.environment.emplace();
-        for (char** entry = environ; *entry; ++entry) request.environment->push_back(*entry);
-      }
-      request.environment->insert(request.environment->end(), extraEnvironment_.begin(), extraEnvironment_.end());
+    if (!options_.helperEnvironment.empty()) {
+      request.environment->insert(request.environment->end(), options_.helperEnvironment.begin(),
+                                  options_.helperEnvironment.end());
     }
     return posix::spawn(request);
   }
 
   std::optional<unsigned> sessionUserId() override {
-    if (ownSession_) return std::nullopt;
-    char* session = nullptr;
-    uid_t uid = 0;
-    const bool found = activeGraphicalSession(&session, &uid);
-    std::free(session);
-    if (!found) return std::nullopt;
-    return uid;
+    if (mode_ == Mode::Own) return std::nullopt;
+    if (const auto helper = helperAccount()) return helper->uid;
+    const auto session = studentSession();
+    if (!session) return std::nullopt;
+    return session->uid;
   }
 
  private:
-  // The session in front of the PC: the active one on seat0, if graphical.
-  static bool activeGraphicalSession(char** session, uid_t* uid) {
-    if (sd_seat_get_active("seat0", session, uid) < 0 || !*session) return false;
-    char* type = nullptr;
-    bool graphical = false;
-    if (sd_session_get_type(*session, &type) >= 0 && type) {
-      graphical = std::strcmp(type, "x11") == 0 || std::strcmp(type, "wayland") == 0 || std::strcmp(type, "mir") == 0;
-    }
-    std::free(type);
-    return graphical;
+  std::optional<StudentSession> studentSession() {
+    return mode_ == Mode::Logind ? logindSession() : namedSession();
   }
 
-  static std::optional<StudentSession> findStudentSession() {
+  // The session in front of the PC: the active one on seat0, if graphical.
+  static std::optional<StudentSession> logindSession() {
     char* session = nullptr;
     uid_t uid = 0;
-    if (!activeGraphicalSession(&session, &uid)) {
+    if (sd_seat_get_active("seat0", &session, &uid) < 0 || !session) {
       std::free(session);
       return std::nullopt;
     }
-    const auto sessionEnv = sessionEnvironment(session, uid);
-    std::optional<std::string> display = lookup(sessionEnv, "DISPLAY");
-    if (!display) {
-      char* x11 = nullptr;
-      if (sd_session_get_display(session, &x11) >= 0 && x11) display = x11;
-      std::free(x11);
+    char* type = nullptr;
+    std::optional<StudentSession> result;
+    if (sd_session_get_type(session, &type) >= 0 && type) {
+      const std::string_view t(type);
+      if (t == "x11" || t == "wayland" || t == "mir") {
+        result.emplace();
+        result->kind = t == "x11" ? SessionKind::Coverable : SessionKind::Wayland;
+      }
+    }
+    std::free(type);
+    if (result) {
+      result->uid = uid;
+      result->environment = sessionEnvironment(session, uid);
+      result->display = lookup(result->environment, "DISPLAY");
+      if (!result->display) {
+        char* x11 = nullptr;
+        if (sd_session_get_display(session, &x11) >= 0 && x11) result->display = x11;
+        std::free(x11);
+      }
+      result->xauthority = lookup(result->environment, "XAUTHORITY");
     }
     std::free(session);
-
-    const passwd* user = ::getpwuid(uid);
-    if (!user) return std::nullopt;
-    StudentSession result;
-    result.account.uid = uid;
-    result.account.gid = user->pw_gid;
-    int groupCount = 64;
-    result.account.groups.resize(static_cast<std::size_t>(groupCount));
-    if (::getgrouplist(user->pw_name, user->pw_gid, result.account.groups.data(), &groupCount) < 0) {
-      result.account.groups.resize(static_cast<std::size_t>(groupCount));
-      ::getgrouplist(user->pw_name, user->pw_gid, result.account.groups.data(), &groupCount);
-    }
-    result.account.groups.resize(static_cast<std::size_t>(groupCount));
-
-    auto& env = result.environment;
-    env.push_back(std::string("HOME=") + user->pw_dir);
-    env.push_back(std::string("USER=") + user->pw_name);
-    env.push_back(std::string("LOGNAME=") + user->pw_name);
-    env.push_back(std::string("SHELL=") + (user->pw_shell ? user->pw_shell : "/bin/sh"));
-    env.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
-    bool haveRuntimeDir = false;
-    for (const char* name : kDisplayVariables) {
-      std::optional<std::string> value = lookup(sessionEnv, name);
-      if (std::strcmp(name, "DISPLAY") == 0) value = display;
-      if (!value) continue;
-      haveRuntimeDir = haveRuntimeDir || std::strcmp(name, "XDG_RUNTIME_DIR") == 0;
-      env.push_back(std::string(name) + "=" + *value);
-    }
-    if (!haveRuntimeDir) env.push_back("XDG_RUNTIME_DIR=/run/user/" + std::to_string(uid));
+    if (result && !fillUser(*result)) return std::nullopt;
     return result;
   }
 
-  bool ownSession_;
-  std::vector<std::string> extraEnvironment_;
+  std::optional<StudentSession> namedSession() const {
+    const passwd* user = ::getpwnam(options_.sessionUser->c_str());
+    const auto display = environmentValue("DISPLAY");
+    if (!user || !display) return std::nullopt;
+    StudentSession result;
+    result.uid = user->pw_uid;
+    result.kind = SessionKind::Coverable;
+    result.display = display;
+    result.xauthority = environmentValue("XAUTHORITY");
+    result.environment = ownEnvironment();
+    if (!fillUser(result)) return std::nullopt;
+    return result;
+  }
+
+  static bool fillUser(StudentSession& session) {
+    const passwd* user = ::getpwuid(session.uid);
+    if (!user) return false;
+    session.userName = user->pw_name;
+    session.home = user->pw_dir ? user->pw_dir : "/";
+    if (!session.xauthority) session.xauthority = session.home + "/.Xauthority";
+    return true;
+  }
+
+  std::optional<Account> helperAccount() const {
+    if (options_.helperUser.empty()) return std::nullopt;
+    const passwd* user = ::getpwnam(options_.helperUser.c_str());
+    if (!user || user->pw_uid == 0) return std::nullopt;
+    auto account = accountOf(*user);
+    // The helper account belongs to its own group only.
+    if (account) account->groups = {user->pw_gid};
+    return account;
+  }
+
+  // Account and environment for a helper in the student's session: the
+  // helper account with a private copy of the session's cookie; without
+  // that account, the student's own (and a line in the journal).
+  bool prepare(const StudentSession& session, posix::SpawnRequest& request) {
+    auto& env = request.environment.emplace();
+    env.push_back("DISPLAY=" + *session.display);
+    env.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+    env.push_back("QT_QPA_PLATFORM=xcb");
+    for (const char* name : kSessionVariables) {
+      if (auto value = lookup(session.environment, name)) env.push_back(std::string(name) + "=" + *value);
+    }
+    const auto helper = helperAccount();
+    if (!helper) {
+      if (!warnedNoHelper_) {
+        options_.log("helper account \"" + options_.helperUser +
+                     "\" is missing: the helpers run as the student, who can end them (kursdienst /INSTALL makes it)");
+        warnedNoHelper_ = true;
+      }
+      const passwd* user = ::getpwuid(session.uid);
+      if (!user) return false;
+      request.account = accountOf(*user);
+      env.push_back("HOME=" + session.home);
+      env.push_back("USER=" + session.userName);
+      env.push_back("LOGNAME=" + session.userName);
+      if (session.xauthority) env.push_back("XAUTHORITY=" + *session.xauthority);
+      if (auto runtime = lookup(session.environment, "XDG_RUNTIME_DIR")) {
+        env.push_back("XDG_RUNTIME_DIR=" + *runtime);
+      } else {
+        env.push_back("XDG_RUNTIME_DIR=/run/user/" + std::to_string(session.uid));
+      }
+      return true;
+    }
+    warnedNoHelper_ = false;
+    const auto cookie = privateCookie(session, *helper);
+    if (!cookie) return false;
+    const auto home = options_.runtimeDir / "helper";
+    request.account = *helper;
+    env.push_back("XAUTHORITY=" + cookie->string());
+    env.push_back("HOME=" + home.string());
+    env.push_back("XDG_RUNTIME_DIR=" + home.string());
+    env.push_back("USER=" + options_.helperUser);
+    env.push_back("LOGNAME=" + options_.helperUser);
+    // Accessibility and desktop buses belong to the student, not to us.
+    env.push_back("NO_AT_BRIDGE=1");
+    env.push_back("QT_ACCESSIBILITY=0");
+    return true;
+  }
+
+  // Copies the session's cookie for its display into a file that only the
+  // helper account may read, in a folder only root may change.
+  std::optional<std::filesystem::path> privateCookie(const StudentSession& session, const Account& helper) {
+    const auto& dir = options_.runtimeDir;
+    const auto home = dir / "helper";
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    struct stat info {};
+    if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != 0) {
+      fail(dir.string() + " is no folder of root's");
+      return std::nullopt;
+    }
+    ::chmod(dir.c_str(), 0755);
+    if (::mkdir(home.c_str(), 0700) != 0 && errno != EEXIST) {
+      fail(home.string() + ": " + std::strerror(errno));
+      return std::nullopt;
+    }
+    if (::lstat(home.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        (info.st_uid != helper.uid && ::lchown(home.c_str(), helper.uid, helper.gid) != 0)) {
+      fail(home.string() + " cannot be made the helper account's own");
+      return std::nullopt;
+    }
+    ::chmod(home.c_str(), 0700);
+
+    std::vector<posix::XauthEntry> entries;
+    if (session.xauthority) {
+      if (const auto bytes = readFile(*session.xauthority)) {
+        if (const auto all = posix::parseXauthority(*bytes)) entries = posix::entriesForDisplay(*all, *session.display);
+      }
+    }
+    if (entries.empty()) {
+      // A display without cookie (xhost) needs none; say so once.
+      if (!warnedNoCookie_) options_.log("no X cookie for " + *session.display + " in " +
+                                         session.xauthority.value_or("?") + "; the helpers try without one");
+      warnedNoCookie_ = true;
+    }
+    const auto number = posix::displayNumber(*session.display).value_or("x");
+    const auto file = dir / ("xauth-" + number);
+    const auto temporary = dir / ("xauth-" + number + ".new");
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      fail(temporary.string() + ": " + std::strerror(errno));
+      return std::nullopt;
+    }
+    const std::string bytes = posix::formatXauthority(entries);
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+                         ::fchown(fd, helper.uid, helper.gid) == 0 && ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
+      ::unlink(temporary.c_str());
+      fail(file.string() + " cannot be written");
+      return std::nullopt;
+    }
+    return file;
+  }
+
+  void fail(const std::string& why) { options_.log("helpers cannot be started: " + why); }
+
+  Mode mode_;
+  SessionOptions options_;
+  bool warnedNoHelper_ = false;
+  bool warnedNoCookie_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<SessionLauncher> createSessionLauncher(const SessionOptions& options) {
-  // The session manager is asked only by a service that may start programs as
-  // another user on a system that runs it; otherwise helpers share the
-  // service's own display.
-  const bool ownSession = options.useOwnSession || ::geteuid() != 0 || sd_booted() <= 0;
-  return std::make_unique<PosixSessionLauncher>(ownSession, options.helperEnvironment);
+  // Another account's session is reached only by a service run as root: on
+  // a system with logind, the seat's active session; without it, a student
+  // named for a trial. Otherwise helpers share the service's own display.
+  using Mode = PosixSessionLauncher::Mode;
+  Mode mode = Mode::Own;
+  if (!options.useOwnSession && ::geteuid() == 0) {
+    if (options.sessionUser) {
+      mode = Mode::Named;
+    } else if (sd_booted() > 0) {
+      mode = Mode::Logind;
+    }
+  }
+  return std::make_unique<PosixSessionLauncher>(mode, options);
 }
 
 }  // namespace saalwacht::platform

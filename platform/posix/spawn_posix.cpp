@@ -1,6 +1,9 @@
 #include "platform/posix/spawn_posix.h"
 
+#include <asio.hpp>
+
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -68,14 +71,84 @@ bool waitForPidExit(pid_t pid, int pidfd, std::chrono::milliseconds timeout) {
   }
 }
 
+// The pidfd becomes readable when the process ends; without pidfds a timer
+// looks every 50 ms.
+struct ChildProcess::Watch {
+  std::optional<asio::posix::stream_descriptor> descriptor;
+  std::optional<asio::steady_timer> timer;
+  std::function<void()> onExit;
+  pid_t pid = -1;
+
+  void poll() {
+    timer->expires_after(std::chrono::milliseconds(50));
+    // Destroying the watch cancels the wait; the handler then only sees the error.
+    timer->async_wait([this](const asio::error_code& error) {
+      if (error) return;
+      if (waitForPidExit(pid, -1, std::chrono::milliseconds(0))) {
+        onExit();
+      } else {
+        poll();
+      }
+    });
+  }
+};
+
 ChildProcess::ChildProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
 
 ChildProcess::~ChildProcess() {
+  watch_.reset();
   if (pidfd_ >= 0) ::close(pidfd_);
 }
 
 bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
   return waitForPidExit(pid_, pidfd_, timeout);
+}
+
+void ChildProcess::asyncWaitForExit(asio::io_context& io, std::function<void()> onExit) {
+  watch_ = std::make_unique<Watch>();
+  watch_->pid = pid_;
+  const int copy = pidfd_ >= 0 ? ::fcntl(pidfd_, F_DUPFD_CLOEXEC, 3) : -1;
+  if (copy >= 0) {
+    watch_->descriptor.emplace(io, copy);
+    watch_->descriptor->async_wait(asio::posix::stream_descriptor::wait_read,
+                                   [onExit = std::move(onExit)](const asio::error_code& error) {
+                                     if (!error) onExit();
+                                   });
+    return;
+  }
+  watch_->onExit = std::move(onExit);
+  watch_->timer.emplace(io);
+  watch_->poll();
+}
+
+bool ChildProcess::terminate() {
+  if (hasExited()) return false;
+#ifdef SYS_pidfd_send_signal
+  if (pidfd_ >= 0) return ::syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0) == 0;
+#endif
+  return ::kill(pid_, SIGKILL) == 0;
+}
+
+bool ChildProcess::stopped() {
+  const auto state = processState(pid_);
+  // The pid is ours as long as the pidfd says the process has not ended.
+  return state && (*state == 'T' || *state == 't') && !hasExited();
+}
+
+std::optional<char> processState(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char buffer[512];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+  ::close(fd);
+  if (n <= 0) return std::nullopt;
+  // The state follows the command name, which is in parentheses and may hold blanks.
+  const std::string_view stat(buffer, static_cast<std::size_t>(n));
+  const auto close = stat.rfind(')');
+  if (close == std::string_view::npos || close + 2 >= stat.size()) return std::nullopt;
+  return stat[close + 2];
 }
 
 std::unique_ptr<ChildProcess> spawn(const SpawnRequest& request) {

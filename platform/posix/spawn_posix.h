@@ -36,12 +36,20 @@ class ChildProcess : public LaunchedProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool waitForExit(std::chrono::milliseconds timeout) override;
+  void asyncWaitForExit(asio::io_context& io, std::function<void()> onExit) override;
+  bool terminate() override;
+  bool stopped() override;
   pid_t pid() const { return pid_; }
 
  private:
+  struct Watch;
   pid_t pid_;
   int pidfd_;
+  std::unique_ptr<Watch> watch_;
 };
+
+// The state letter of /proc/PID/stat ('R', 'S', 'T', ...), or nothing.
+std::optional<char> processState(pid_t pid);
 
 // Forks and executes the program. Returns nothing when the program could not
 // be executed (the child reports exec failures back through a pipe). The child

@@ -1,4 +1,6 @@
 #include <cstdlib>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/system.h"
@@ -23,6 +25,23 @@ std::optional<std::string> environmentValue(const char* name) {
   const char* value = std::getenv(name);
   if (!value || !*value) return std::nullopt;
   return std::string(value);
+}
+
+bool readableByOthers(const std::filesystem::path& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+void prepareListeningSocket(std::uintptr_t socket) {
+  const int on = 1;
+  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+bool writableByOthers(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  if (info.st_mode & (S_IWGRP | S_IWOTH)) return true;
+  return ::geteuid() == 0 && info.st_uid != 0;
 }
 
 }  // namespace saalwacht::platform

@@ -171,7 +171,10 @@ void expectEnvironmentArrives(SessionLauncher& launcher, const TempDir& dir, con
 
 TEST(Win32SessionLauncher, OwnSessionPassesArgumentsUnchanged) {
   TempDir dir;
-  auto launcher = createSessionLauncher({.useOwnSession = true, .helperEnvironment = {"SWTEST_MARK=Grüße"}});
+  SessionOptions options;
+  options.useOwnSession = true;
+  options.helperEnvironment = {"SWTEST_MARK=Grüße"};
+  auto launcher = createSessionLauncher(options);
   expectEnvironmentArrives(*launcher, dir, copyOfSelf(dir, "swtest_env.exe"));
   EXPECT_TRUE(launcher->interactiveSessionExists());
   EXPECT_EQ(launcher->sessionUserId(), std::nullopt);
@@ -189,7 +192,9 @@ TEST(Win32SessionLauncher, LaunchesThroughTheLogonProcess) {
   for (const Case c : {Case{"winlogon.exe", true}, Case{"WinLogon.EXE", false}}) {
     SCOPED_TRACE(c.logonName);
     TempDir dir;
-    auto launcher = createSessionLauncher({.helperEnvironment = {"SWTEST_MARK=Grüße"}});
+    SessionOptions options;
+    options.helperEnvironment = {"SWTEST_MARK=Grüße"};
+    auto launcher = createSessionLauncher(options);
     ASSERT_EQ(createProcessControl()->count("winlogon.exe"), 0) << "a logon process runs already";
     EXPECT_FALSE(launcher->interactiveSessionExists());
     EXPECT_EQ(launcher->launch(copyOfSelf(dir, "swtest_args.exe"), {"--write-args", "x"}), nullptr);

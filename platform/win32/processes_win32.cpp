@@ -2,6 +2,7 @@
 #include <tlhelp32.h>
 
 #include <functional>
+#include <vector>
 
 #include "platform/processes.h"
 #include "platform/win32/processes_win32.h"
@@ -57,6 +58,32 @@ class Win32ProcessControl final : public ProcessControl {
     // it (a blank request that follows a reset at once).
     ::WaitForSingleObject(process.get(), 1000);
     return true;
+  }
+
+  int terminateProgram(const std::filesystem::path& program) override {
+    std::error_code error;
+    const std::wstring wanted = std::filesystem::weakly_canonical(program, error).wstring();
+    std::vector<DWORD> pids;
+    win32::forEachProcess([&](const PROCESSENTRY32W& entry) {
+      pids.push_back(entry.th32ProcessID);
+      return true;
+    });
+    int ended = 0;
+    for (const DWORD pid : pids) {
+      const win32::UniqueHandle process = win32::ownHandle(
+          ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+      if (!process) continue;
+      std::wstring path(32768, L'\0');
+      DWORD size = static_cast<DWORD>(path.size());
+      if (!::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) continue;
+      path.resize(size);
+      if (::CompareStringOrdinal(path.c_str(), -1, wanted.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
+      if (::TerminateProcess(process.get(), 0)) {
+        ::WaitForSingleObject(process.get(), 1000);
+        ++ended;
+      }
+    }
+    return ended;
   }
 };
 

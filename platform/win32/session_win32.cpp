@@ -1,5 +1,7 @@
+#include <winsock2.h>
 #include <windows.h>
 
+#include <asio.hpp>
 #include <cwchar>
 #include <cwctype>
 
@@ -14,12 +16,34 @@ namespace {
 class Win32Process final : public LaunchedProcess {
  public:
   explicit Win32Process(win32::UniqueHandle process) : process_(std::move(process)) {}
+  ~Win32Process() override { watch_.reset(); }
+
   bool waitForExit(std::chrono::milliseconds timeout) override {
     return ::WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
   }
 
+  void asyncWaitForExit(asio::io_context& io, std::function<void()> onExit) override {
+    watch_.reset();
+    HANDLE copy = nullptr;
+    // The wait owns a handle of its own, so that it can be dropped on its own.
+    if (!::DuplicateHandle(::GetCurrentProcess(), process_.get(), ::GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE,
+                           0)) {
+      return;
+    }
+    watch_.emplace(io, copy);
+    watch_->async_wait([onExit = std::move(onExit)](const asio::error_code& error) {
+      if (!error) onExit();
+    });
+  }
+
+  bool terminate() override {
+    if (hasExited()) return false;
+    return ::TerminateProcess(process_.get(), 0) != 0;
+  }
+
  private:
   win32::UniqueHandle process_;
+  std::optional<asio::windows::object_handle> watch_;
 };
 
 bool equalIgnoringCase(std::wstring_view a, std::wstring_view b) {
@@ -129,6 +153,8 @@ class Win32SessionLauncher final : public SessionLauncher {
   }
 
   std::optional<unsigned> sessionUserId() override { return std::nullopt; }
+
+  SessionKind sessionKind() override { return interactiveSessionExists() ? SessionKind::Coverable : SessionKind::NoSession; }
 
  private:
   bool ownSession_;

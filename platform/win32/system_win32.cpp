@@ -1,5 +1,5 @@
+#include <winsock2.h>
 #include <windows.h>
-
 
 #include "platform/system.h"
 #include "platform/win32/wide.h"
@@ -53,5 +53,21 @@ std::optional<std::string> environmentValue(const char* name) {
   value.resize(n);
   return win32::narrow(value);
 }
+
+// A user's own folders are closed to other users by their ACL; a key file
+// there inherits it.
+bool readableByOthers(const std::filesystem::path&) { return false; }
+
+void prepareListeningSocket(std::uintptr_t socket) {
+  // With SO_REUSEADDR another program could bind 4000 more specifically
+  // beside us and receive the teacher's commands; exclusive use forbids it.
+  const BOOL on = TRUE;
+  ::setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+               sizeof on);
+}
+
+// Folders beside the service in Program Files are for administrators only by
+// their inherited ACL.
+bool writableByOthers(const std::filesystem::path&) { return false; }
 
 }  // namespace saalwacht::platform

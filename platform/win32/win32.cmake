@@ -10,6 +10,7 @@ add_library(saalwacht_platform STATIC
   win32/version_win32.cpp
   win32/quit_signal_win32.cpp
   win32/wide.cpp
+  win32/console_lock_win32.cpp
 )
 target_link_libraries(saalwacht_platform
   PUBLIC saalwacht_protocol ws2_32 mswsock

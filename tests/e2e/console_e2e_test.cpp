@@ -19,7 +19,7 @@
 #include <set>
 
 #include "console/console.h"
-#include "console/jpeg_image.h"
+#include "console/windows/jpeg_image.h"
 #include "console/message_display.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"
@@ -147,7 +147,8 @@ TEST_F(ConsoleEndToEnd, BlankToggleRefusalAndTheResetOfOneSeat) {
   EXPECT_EQ(stateOf(1), "monitordunkel.bmp");
   EXPECT_FALSE(button(w, "lehrer_an_alle_button")->isEnabled());
   ASSERT_TRUE(within(5s, [&] { return blanked(pc1); }));
-  EXPECT_EQ(platform::readFile(pc1.flagFile()), "1");
+  // The service writes its flag just after the helper has started.
+  EXPECT_TRUE(within(5s, [&] { return platform::readFile(pc1.flagFile()) == "1"; }));
 
   choose(1);
   seatButton(1)->click();
@@ -329,6 +330,7 @@ TEST_F(ConsoleEndToEnd, CloseSequenceResetsEveryReachablePc) {
   ASSERT_TRUE(within(5s, [&] { return seatButton(3)->isEnabled(); }));
   console_->requestClose();
   EXPECT_TRUE(console_->closing());
+  ASSERT_TRUE(within(20s, [&] { return console_->closed(); }));
   EXPECT_TRUE(allSent());
   EXPECT_FALSE(blanked(*pcs_[0]));
   EXPECT_EQ(platform::readFile(pcs_[0]->flagFile()), "0");
@@ -354,7 +356,8 @@ TEST_F(ConsoleEndToEnd, ScreenSharingRunsTheConfiguredProgramsWithTheirCommandLi
   choose(3);
   seatButton(2)->click();
   EXPECT_EQ(stateOf(2), "monitorlehrer.bmp");
-  EXPECT_TRUE(console_->serverMarked());
+  // The server starts as a step of its own; the seat gets it once it runs.
+  EXPECT_TRUE(within(5s, [&] { return console_->serverMarked(); }));
   // The hand-over runs as a second process of the server's name and ends by
   // itself; its line in the log shows it ran (a count at this moment would race
   // with its start).
@@ -370,6 +373,9 @@ TEST_F(ConsoleEndToEnd, ScreenSharingRunsTheConfiguredProgramsWithTheirCommandLi
   // A student screen to all: the source red, the other answering seats green.
   choose(2);
   seatButton(1)->click();
+  EXPECT_TRUE(console_->actionLocked());
+  // The loop goes from seat to seat; "Alle zurücksetzen" waits for its end.
+  ASSERT_TRUE(within(10s, [&] { return button(console_->mainWindow(), "alle_zuruecksetzen_button")->isEnabled(); }));
   EXPECT_EQ(stateOf(1), "monitorschuelerrot.bmp");
   EXPECT_EQ(stateOf(2), "monitorschuelergruen.bmp");
   EXPECT_EQ(stateOf(3), "monitor.bmp");
@@ -395,7 +401,7 @@ TEST_F(ConsoleEndToEnd, AServerThatNeverAppearsEndsTheWaitWithAMessage) {
   startConsole({"127.0.2.81"}, "-forever", 1000ms, script.string());
   choose(3);
   seatButton(1)->click();
-  ASSERT_EQ(messages_.shown.size(), 1u);
+  ASSERT_TRUE(within(5s, [&] { return messages_.shown.size() == 1; }));
   EXPECT_TRUE(messages_.shown[0].text.contains(QString::fromStdString(script.string()))) << messages_.shown[0].text.toStdString();
   EXPECT_FALSE(console_->serverMarked());
 }

@@ -187,16 +187,21 @@ TEST(ServiceRegistration, InstallWritesAndEnablesTheUnitAndUninstallRemovesIt) {
   const fs::path dir = ::mkdtemp(pattern);
   const fs::path calls = dir / "systemctl-calls";
   const fs::path systemctl = dir / "systemctl";
-  {
-    std::ofstream script(systemctl);
-    script << "#!/bin/sh\necho \"$*\" >> '" << calls.string() << "'\n";
+  const fs::path useradd = dir / "useradd";
+  for (const auto& tool : {systemctl, useradd}) {
+    std::ofstream script(tool);
+    script << "#!/bin/sh\necho \"" << tool.filename().string() << " $*\" >> '" << calls.string() << "'\n";
+    script.close();
+    fs::permissions(tool, fs::perms::owner_all);
   }
-  fs::permissions(systemctl, fs::perms::owner_all);
   auto runService = [&](std::vector<std::string> args) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::setenv("KURSDIENST_SYSTEMD_DIR", dir.c_str(), 1);
       ::setenv("KURSDIENST_SYSTEMCTL", systemctl.c_str(), 1);
+      ::setenv("KURSDIENST_CONFIG", (dir / "etc" / "kursdienst.conf").c_str(), 1);
+      ::setenv("KURSDIENST_USERADD", useradd.c_str(), 1);
+      ::setenv("KURSDIENST_HELPER_USER", "swtest-no-such-helper", 1);
       const fs::path out = dir / "out";
       std::freopen(out.c_str(), "w", stdout);
       std::vector<char*> argv{const_cast<char*>("kursdienst")};
@@ -216,11 +221,30 @@ TEST(ServiceRegistration, InstallWritesAndEnablesTheUnitAndUninstallRemovesIt) {
   const auto unit = platform::readFile(dir / "kursdienst.service").value_or("");
   EXPECT_NE(unit.find("ExecStart=" + (binDir() / "kursdienst").string() + "\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("WantedBy=multi-user.target"), std::string::npos);
-  EXPECT_EQ(platform::readFile(calls), "daemon-reload\nenable kursdienst.service\n");
+  EXPECT_NE(unit.find("NoNewPrivileges=yes"), std::string::npos) << "the packaged unit with its hardening";
+  // The helper account is made, then the unit enabled.
+  EXPECT_EQ(platform::readFile(calls),
+            "useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "
+            "--comment kursdienst helpers swtest-no-such-helper\n"
+            "systemctl daemon-reload\nsystemctl enable kursdienst.service\n");
+  // The settings folder with a commented file that leaves the PC open until set.
+  const auto settings = platform::readFile(dir / "etc" / "kursdienst.conf").value_or("");
+  EXPECT_NE(settings.find("#allow = "), std::string::npos) << settings;
+  EXPECT_NE(settings.find("#trusted-keys = "), std::string::npos) << settings;
+  EXPECT_TRUE(fs::is_directory(dir / "etc" / "trusted-keys"));
+  EXPECT_EQ(fs::status(dir / "etc").permissions() & fs::perms::all,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                fs::perms::others_exec);
+  // An admin's own settings survive a second install.
+  std::ofstream(dir / "etc" / "kursdienst.conf") << "allow = 10.0.0.1\n";
+  EXPECT_EQ(runService({"/INSTALL"}).first, 0);
+  EXPECT_EQ(platform::readFile(dir / "etc" / "kursdienst.conf"), "allow = 10.0.0.1\n");
+  ::unlink(calls.c_str());
 
   std::tie(status, out) = runService({"-uninstall", "/SILENT"});
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out, "");
+  EXPECT_EQ(platform::readFile(calls), "systemctl disable kursdienst.service\nsystemctl daemon-reload\n");
   EXPECT_FALSE(fs::exists(dir / "kursdienst.service"));
 
   std::tie(status, out) = runService({"/UNINSTALL"});  // nothing to remove

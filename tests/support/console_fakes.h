@@ -6,9 +6,12 @@
 #include <QElapsedTimer>
 #include <QPrinter>
 #include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -38,11 +41,14 @@ struct RecordingMessages : console::MessageDisplay {
     if (printTo.isEmpty()) return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(printTo);
+    // As a teacher who turns the page in the print dialog.
+    if (printLandscape) printer.setPageOrientation(QPageLayout::Landscape);
     return true;
   }
   std::vector<Shown> shown;
   QString saveAs, proposedFile, printTo, openFile;
   bool echoToStderr = false;
+  bool printLandscape = false;
 };
 
 // The PCs whose names the test lists answer (or all of them), after `delay`:
@@ -67,6 +73,54 @@ struct FakeEcho : platform::EchoTest {
   bool everyone = false;
   std::chrono::milliseconds delay{0};
   std::string problem;
+};
+
+// A student PC's command service as the console meets it, on ADDRESS:4000
+// (window thread): records the bytes of every connection once the console
+// has closed it, and answers "40" with `picture` (its size, then on "41" the
+// bytes) unless `silentScreenshots` is set.
+class FakeService {
+ public:
+  explicit FakeService(const QString& address, QByteArray picture = {}) : picture_(std::move(picture)) {
+    listening_ = server_.listen(QHostAddress(address), 4000);
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+      while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        auto bytes = std::make_shared<QByteArray>();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, bytes] {
+          const QByteArray data = socket->readAll();
+          bytes->append(data);
+          if (data.startsWith("40") && bytes->size() == data.size()) {
+            ++screenshotRequests;
+            if (!silentScreenshots) socket->write(QByteArray::number(picture_.size()));
+          } else if (data.startsWith("41")) {
+            socket->write(picture_);
+          } else if (data.startsWith("42")) {
+            socket->disconnectFromHost();
+          }
+        });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket, bytes] {
+          received.push_back(*bytes);
+          socket->deleteLater();
+        });
+      }
+    });
+  }
+  bool listening() const { return listening_; }
+  // The command code of each connection, in the order they ended.
+  std::vector<QByteArray> commands() const {
+    std::vector<QByteArray> codes;
+    for (const auto& bytes : received) codes.push_back(bytes.left(2));
+    return codes;
+  }
+
+  std::vector<QByteArray> received;
+  int screenshotRequests = 0;
+  bool silentScreenshots = false;
+
+ private:
+  QTcpServer server_;
+  QByteArray picture_;
+  bool listening_ = false;
 };
 
 // Keeps the event loop running until `condition` holds or `limit` passes.

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,7 +41,8 @@ std::string exeName(pid_t pid) {
   return error ? std::string() : target.filename().string();
 }
 
-pid_t spawnWith(const std::vector<std::string>& argv, const std::vector<std::string>& env, int outFd) {
+pid_t spawnWith(const std::vector<std::string>& argv, const std::vector<std::string>& env, int outFd,
+                int descriptorLimit = 0) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -52,6 +54,10 @@ pid_t spawnWith(const std::vector<std::string>& argv, const std::vector<std::str
     if (outFd >= 0) {
       ::dup2(outFd, 1);
       ::dup2(outFd, 2);
+    }
+    if (descriptorLimit > 0) {
+      const rlimit limit{static_cast<rlim_t>(descriptorLimit), static_cast<rlim_t>(descriptorLimit)};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
     }
     ::execve(args[0], args.data(), envp.data());
     _exit(127);
@@ -94,14 +100,34 @@ bool StudentPc::start() {
   env.push_back("DISPLAY=" + display_);
   env.push_back("KURSDIENST_STATE_DIR=" + stateDir_.string());
   env.push_back("KURSDIENST_POWEROFF=" + powerOff.string());
+  // The machine's own console stays free to switch, whatever the test blanks.
+  env.push_back("KURSDIENST_CONSOLE_DEVICE=" + (stateDir_ / "no-console").string());
   env.push_back("KURSDIENST_SESSION=service");
+  env.push_back("KURSDIENST_CONFIG=" + settingsFile().string());
+  for (const auto& [name, value] : environment_) {
+    std::erase_if(env, [&name](const std::string& e) { return e.starts_with(name + "="); });
+    if (!value.empty()) env.push_back(name + "=" + value);
+  }
 
   const int log = ::open((stateDir_ / "service.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  pid_ = spawnWith({(binDir() / "kursdienst").string(), "--bind", address_}, env, log);
+  const fs::path programs = programFolder_.empty() ? binDir() : programFolder_;
+  pid_ = spawnWith({(programs / "kursdienst").string(), "--bind", address_}, env, log, descriptorLimit_);
   ::close(log);
   if (pid_ < 0) return false;
-  return eventually([&] { return accepts(address_); }, 10s);
+  bool ended = false;
+  const bool up = eventually(
+      [&] {
+        ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+        return ended || accepts(address_);
+      },
+      10s);
+  if (ended) pid_ = -1;  // it refused to start
+  return up && !ended;
 }
+
+void StudentPc::configure(const std::string& text) { std::ofstream(settingsFile()) << text; }
+
+std::string StudentPc::journal() const { return platform::readFile(stateDir_ / "service.log").value_or(""); }
 
 std::vector<pid_t> StudentPc::children() const {
   std::vector<pid_t> found;

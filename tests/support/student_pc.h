@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +21,18 @@ class StudentPc {
   StudentPc(const StudentPc&) = delete;
   StudentPc& operator=(const StudentPc&) = delete;
 
-  // Starts the service and waits until it accepts connections.
+  // Before start(): the service's settings file (kursdienst.conf) holds `text`.
+  void configure(const std::string& text);
+  // Before start(): the service may open at most `n` descriptors, as under
+  // systemd's default limit.
+  void limitDescriptors(int n) { descriptorLimit_ = n; }
+  // Before start(): a variable of the service's environment (empty: unset).
+  void setEnvironment(const std::string& name, const std::string& value) { environment_[name] = value; }
+  // Before start(): run the kursdienst (and helpers) of this folder.
+  void setProgramFolder(std::filesystem::path folder) { programFolder_ = std::move(folder); }
+
+  // Starts the service and waits until it accepts connections (a refusing
+  // one, too: a connection that is closed at once counts).
   bool start();
   void stop();
 
@@ -30,6 +42,9 @@ class StudentPc {
   std::filesystem::path flagFile() const { return stateDir_ / "swdkl.bin"; }
   // File that the power-off stand-in writes when it runs.
   std::filesystem::path powerOffMarker() const { return stateDir_ / "powered-off"; }
+  std::filesystem::path settingsFile() const { return stateDir_ / "kursdienst.conf"; }
+  // What the service wrote to its journal so far.
+  std::string journal() const;
 
   // Helper processes that the service started, by executable name.
   std::vector<pid_t> helpers(const std::string& name) const;
@@ -43,6 +58,9 @@ class StudentPc {
   std::string display_;
   std::filesystem::path stateDir_;
   pid_t pid_ = -1;
+  int descriptorLimit_ = 0;
+  std::map<std::string, std::string> environment_;
+  std::filesystem::path programFolder_;
 };
 
 // Runs saalwacht-cli with the arguments; returns its exit status and output.

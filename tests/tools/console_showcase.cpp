@@ -9,7 +9,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/console_home.h"
+#include "console/core/console_home.h"
 #include "console/message_display.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"

@@ -5,7 +5,15 @@
 //   swprobe text CLASS       the text of the first such window's edit control (UTF-8)
 //   swprobe title CLASS      the first such window's title (UTF-8)
 //   swprobe version FILE     the file version from FILE's version resource
+//   swprobe quit CLASS       posts WM_QUIT to the thread of the first such window
+//   swprobe hide CLASS       hides, lowers and shrinks every such window, as another
+//                            program of the student's may
+//   swprobe bind ADDRESS     tries to listen on ADDRESS port 4000 beside the service, as
+//                            another program of the student's would (SO_REUSEADDR):
+//                            "bound" or "refused"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -47,7 +55,8 @@ std::wstring textOf(HWND window) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fputs("usage: swprobe count NAME | pids NAME | windows CLASS | text CLASS | title CLASS | version FILE\n", stderr);
+    std::fputs("usage: swprobe count NAME | pids NAME | windows CLASS | text CLASS | title CLASS | version FILE |"
+               " quit CLASS | hide CLASS | bind ADDRESS\n", stderr);
     return 2;
   }
   _setmode(_fileno(stdout), _O_BINARY);  // texts go out byte for byte
@@ -68,6 +77,21 @@ int main(int argc, char** argv) {
     ::CloseHandle(snapshot);
     return 0;
   }
+  if (command == "bind") {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(4000);
+    ::inet_pton(AF_INET, argument.c_str(), &address.sin_addr);
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(s, 5) == 0;
+    std::printf("%s\n", bound ? "bound" : "refused");
+    ::closesocket(s);
+    return 0;
+  }
   if (command == "version") {
     std::printf("%s\n", saalwacht::platform::fileVersionText(std::filesystem::path(widen(argument))).c_str());
     return 0;
@@ -83,6 +107,18 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (windows.empty()) return 1;
+  if (command == "quit") {
+    ::PostThreadMessageW(::GetWindowThreadProcessId(windows.front(), nullptr), WM_QUIT, 0, 0);
+    ::PostMessageW(windows.front(), WM_QUIT, 0, 0);
+    return 0;
+  }
+  if (command == "hide") {
+    for (HWND window : windows) {
+      ::ShowWindow(window, SW_HIDE);
+      ::SetWindowPos(window, HWND_BOTTOM, 10, 10, 20, 20, SWP_NOACTIVATE);
+    }
+    return 0;
+  }
   if (command == "title") {
     std::printf("%s\n", narrow(textOf(windows.front())).c_str());
     return 0;
