@@ -95,7 +95,7 @@ Console::~Console() {
   link_.reset();
   lock_.reset();
   main_.reset();
-  waitForThumbnailWorkers(std::chrono::seconds(6));
+  waitForThumbnailWorkers();
 }
 
 void Console::createCapabilities(const ConsoleServices& services) {

@@ -12,6 +12,16 @@
 
 namespace saalwacht::testing {
 
+namespace {
+// Server pixels are R, G, B, unused in memory.
+void put(char* p, std::uint32_t rgb) {
+  p[0] = static_cast<char>(rgb >> 16);
+  p[1] = static_cast<char>(rgb >> 8);
+  p[2] = static_cast<char>(rgb);
+  p[3] = 0;
+}
+}  // namespace
+
 struct VncTestServer::State {
   rfbScreenInfoPtr screen = nullptr;
   std::vector<char> pixels;
@@ -25,18 +35,57 @@ struct VncTestServer::State {
   // a thread per client and can crash when clients come and go quickly.
   std::thread loop;
   std::atomic<bool> stop{false};
-  std::mutex mutex;  // the screen is touched by the loop and by animate()
-};
+  mutable std::mutex mutex;  // the screen is touched by the loop and by the calls below
+  // Guarded by mutex; the hooks run inside the loop, which holds it.
+  ScaleAnswer scaleAnswer = ScaleAnswer::Scale;
+  int connections = 0;
+  int goneScaleRequests = 0;
 
-namespace {
-// Server pixels are R, G, B, unused in memory.
-void put(char* p, std::uint32_t rgb) {
-  p[0] = static_cast<char>(rgb >> 16);
-  p[1] = static_cast<char>(rgb >> 8);
-  p[2] = static_cast<char>(rgb);
-  p[3] = 0;
-}
-}  // namespace
+  static int scaleRequestsOf(rfbClientPtr cl) {
+    return rfbStatGetMessageCountRcvd(cl, rfbSetScale) + rfbStatGetMessageCountRcvd(cl, rfbPalmVNCSetScaleFactor);
+  }
+  static State& of(rfbClientPtr cl) { return *static_cast<State*>(cl->screen->screenData); }
+  static void clientGone(rfbClientPtr cl) { of(cl).goneScaleRequests += scaleRequestsOf(cl); }
+  static rfbNewClientAction newClient(rfbClientPtr cl) {
+    ++of(cl).connections;
+    cl->clientGoneHook = clientGone;
+    return RFB_CLIENT_ACCEPT;
+  }
+  // Runs before every update a client gets, before libvncserver looks at a
+  // pending size change or at the supported-messages announcement.
+  static void beforeUpdate(rfbClientPtr cl) {
+    switch (of(cl).scaleAnswer) {
+      case ScaleAnswer::Scale:
+        break;
+      case ScaleAnswer::NotOffered:
+        cl->enableSupportedMessages = FALSE;
+        break;
+      case ScaleAnswer::Ignore:
+        if (cl->scaledScreen != cl->screen) {
+          cl->scaledScreen->scaledScreenRefCount--;
+          cl->scaledScreen = cl->screen;
+          cl->screen->scaledScreenRefCount++;
+          cl->newFBSizePending = FALSE;
+        }
+        break;
+      case ScaleAnswer::Black:
+        if (cl->scaledScreen != cl->screen) {
+          std::memset(cl->scaledScreen->frameBuffer, 0,
+                      static_cast<std::size_t>(cl->scaledScreen->paddedWidthInBytes) * cl->scaledScreen->height);
+        }
+        break;
+    }
+  }
+  void paint(int width, int height) {
+    pixels.assign(static_cast<std::size_t>(width) * height * 4, 0);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) put(&pixels[(static_cast<std::size_t>(y) * width + x) * 4], x < width / 2 ? left : right);
+    }
+    this->width = width;
+    this->height = height;
+    boxW = boxH = 0;
+  }
+};
 
 VncTestServer::VncTestServer(const std::string& address, int port, int width, int height,
                              const std::string& password, std::uint32_t left, std::uint32_t right)
@@ -51,11 +100,13 @@ VncTestServer::VncTestServer(const std::string& address, int port, int width, in
   int argc = 0;
   s.screen = rfbGetScreen(&argc, nullptr, width, height, 8, 3, 4);
   if (!s.screen) return;
-  s.pixels.resize(static_cast<std::size_t>(width) * height * 4);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) put(&s.pixels[(static_cast<std::size_t>(y) * width + x) * 4], x < width / 2 ? left : right);
-  }
+  s.paint(width, height);
   s.screen->frameBuffer = s.pixels.data();
+  // No pointer drawn into the picture: tests look at every pixel.
+  s.screen->cursor = nullptr;
+  s.screen->screenData = &s;
+  s.screen->newClientHook = State::newClient;
+  s.screen->displayHook = State::beforeUpdate;
   s.screen->port = port;
   s.screen->ipv6port = 0;
   s.screen->httpPort = 0;
@@ -87,6 +138,34 @@ VncTestServer::~VncTestServer() {
 }
 
 bool VncTestServer::running() const { return state_->running; }
+
+void VncTestServer::setScaleAnswer(ScaleAnswer answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->scaleAnswer = answer;
+}
+
+int VncTestServer::scaleRequests() const {
+  std::lock_guard lock(state_->mutex);
+  int total = state_->goneScaleRequests;
+  rfbClientIteratorPtr it = rfbGetClientIterator(state_->screen);
+  while (rfbClientPtr cl = rfbClientIteratorNext(it)) total += State::scaleRequestsOf(cl);
+  rfbReleaseClientIterator(it);
+  return total;
+}
+
+int VncTestServer::connections() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->connections;
+}
+
+void VncTestServer::resize(int width, int height) {
+  auto& s = *state_;
+  std::lock_guard lock(s.mutex);
+  std::vector<char> old;
+  old.swap(s.pixels);
+  s.paint(width, height);
+  rfbNewFramebuffer(s.screen, s.pixels.data(), width, height, 8, 3, 4);
+}
 
 void VncTestServer::animate(int step) {
   // A box that wanders over the screen and changes colour: like a student
