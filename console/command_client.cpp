@@ -8,6 +8,8 @@
 
 namespace saalwacht::console {
 
+using protocol::ClientLink;
+
 QByteArray commandBytes(const SeatCommand& command) {
   std::string bytes;
   switch (command.kind) {
@@ -35,20 +37,32 @@ CommandClient::CommandClient(quint16 port, Timeouts timeouts, QObject* parent)
     link.socket->setObjectName(QStringLiteral("ClientSocket%1").arg(seat));
     link.timer = new QTimer(this);
     link.timer->setSingleShot(true);
+    link.greeting = new QTimer(this);
+    link.greeting->setSingleShot(true);
     connect(link.socket, &QTcpSocket::connected, this, [this, &link] { onConnected(link); });
     connect(link.socket, &QTcpSocket::readyRead, this, [this, &link] { onReadyRead(link); });
-    connect(link.socket, &QTcpSocket::errorOccurred, this, [this, &link](QAbstractSocket::SocketError) {
-      // The service closes after a command; that is the normal end, not an error.
-      if (link.busy) finish(link, false);
+    connect(link.socket, &QTcpSocket::errorOccurred, this, [this, &link](QAbstractSocket::SocketError error) {
+      if (!link.busy) return;
+      // The service closing after the last bytes is the normal end.
+      if (error == QAbstractSocket::RemoteHostClosedError) return;
+      finish(link, false);
     });
     connect(link.socket, &QTcpSocket::disconnected, this, [this, &link] {
       if (!link.busy) return;
-      const bool screenshot = link.queue.front().command.kind == CommandKind::Screenshot;
-      // A plain command is delivered once its bytes are out and the connection closed.
-      finish(link, !screenshot || (link.exchange && link.exchange->finished()));
+      if (link.closing) {
+        // Our own close after the last bytes: the command is out.
+        settle(link);
+        return;
+      }
+      link.link->onClosed();
+      settle(link);
+      if (link.busy) finish(link, false);
     });
     connect(link.timer, &QTimer::timeout, this, [this, &link] {
       if (link.busy) finish(link, false);
+    });
+    connect(link.greeting, &QTimer::timeout, this, [this, &link] {
+      if (link.busy && link.link->greeting()) apply(link, link.link->onGreetingTimeout());
     });
   }
 }
@@ -70,7 +84,7 @@ void CommandClient::cancelScreenshot(int seat) {
   for (Pending& pending : link.queue) {
     if (pending.command.kind == CommandKind::Screenshot) pending.cancelled = true;
   }
-  if (link.busy && link.exchange) link.exchange->cancel();
+  if (link.busy && link.link && link.link->screenshot()) link.link->cancel();
 }
 
 int CommandClient::outstanding() const {
@@ -93,44 +107,61 @@ void CommandClient::startNext(Link& link) {
   // new command before it is sent.
   link.socket->abort();
   link.busy = true;
+  link.closing = false;
   const Pending& next = link.queue.front();
-  if (next.command.kind == CommandKind::Screenshot) {
-    link.exchange = std::make_unique<protocol::ScreenshotExchange>();
-    if (next.cancelled) link.exchange->cancel();
-  } else {
-    link.exchange.reset();
-  }
+  const QByteArray plain = commandBytes(next.command);
+  link.link = std::make_unique<ClientLink>(std::string(plain.constData(), static_cast<std::size_t>(plain.size())),
+                                           signer_);
+  if (next.cancelled) link.link->cancel();
   link.timer->start(timeouts_.connect);
   link.socket->connectToHost(next.host, port_);
 }
 
 void CommandClient::onConnected(Link& link) {
   if (!link.busy) return;
-  const SeatCommand& command = link.queue.front().command;
-  link.socket->write(commandBytes(command));
-  if (command.kind == CommandKind::Screenshot) {
-    link.timer->start(timeouts_.exchange);
-    return;
-  }
-  link.timer->start(timeouts_.connect);
-  // Closes once everything is written; "disconnected" then reports delivery.
-  link.socket->disconnectFromHost();
+  link.timer->start(link.link->screenshot() ? timeouts_.exchange : timeouts_.connect);
+  link.greeting->start(timeouts_.greeting);
+  apply(link, link.link->start());
 }
 
 void CommandClient::onReadyRead(Link& link) {
-  if (!link.busy || !link.exchange) {
-    link.socket->readAll();
+  const QByteArray data = link.socket->readAll();
+  if (!link.busy || link.closing) return;
+  if (link.link->screenshot()) link.timer->start(timeouts_.exchange);
+  apply(link, link.link->onData(std::string_view(data.constData(), static_cast<std::size_t>(data.size()))));
+}
+
+// Sends what the link says; a closing step ends the connection once its
+// bytes are out, and "disconnected" then settles the outcome.
+void CommandClient::apply(Link& link, const ClientLink::Step& step) {
+  if (!link.link->greeting()) link.greeting->stop();
+  if (!step.send.empty()) link.socket->write(step.send.data(), static_cast<qint64>(step.send.size()));
+  if (step.close) {
+    link.closing = true;
+    link.socket->disconnectFromHost();
     return;
   }
-  link.timer->start(timeouts_.exchange);
-  const QByteArray data = link.socket->readAll();
-  const auto step = link.exchange->onData(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
-  if (!step.reply.empty()) link.socket->write(step.reply.data(), static_cast<qint64>(step.reply.size()));
-  // finish() closes the connection once the closing "42" is written.
-  if (link.exchange->finished()) {
-    finish(link, link.exchange->state() == protocol::ScreenshotExchange::State::Received);
-  } else if (step.close) {
-    link.socket->disconnectFromHost();
+  if (link.link->outcome() != ClientLink::Outcome::Pending) settle(link);
+}
+
+void CommandClient::settle(Link& link) {
+  if (!link.busy) return;
+  switch (link.link->outcome()) {
+    case ClientLink::Outcome::Pending:
+      return;
+    case ClientLink::Outcome::Delivered:
+      if (link.link->screenshot() &&
+          link.link->exchange().state() != protocol::ScreenshotExchange::State::Received) {
+        return finish(link, false);  // cancelled by the teacher
+      }
+      return finish(link, true);
+    case ClientLink::Outcome::Refused:
+    case ClientLink::Outcome::KeyRequired:
+      emit refused(link.seat, link.queue.front().host);
+      return finish(link, false);
+    case ClientLink::Outcome::Failed:
+      if (link.link->screenshot()) emit screenshotFailed(link.seat, link.queue.front().id);
+      return finish(link, false);
   }
 }
 
@@ -138,26 +169,25 @@ void CommandClient::finish(Link& link, bool ok) {
   if (!link.busy) return;
   link.busy = false;
   link.timer->stop();
+  link.greeting->stop();
   const Pending done = link.queue.front();
   link.queue.pop_front();
   const int seat = link.seat;
-  if (done.command.kind == CommandKind::Screenshot) {
-    auto exchange = std::move(link.exchange);
+  auto finished = std::move(link.link);
+  if (link.socket->state() == QAbstractSocket::ConnectedState) {
     // Writes the closing "42" before the connection goes; busy is already
     // false, so the disconnect this may report at once is not a second end.
-    if (link.socket->state() == QAbstractSocket::ConnectedState) {
-      link.socket->flush();
-      link.socket->disconnectFromHost();
-    }
+    link.socket->flush();
+    link.socket->disconnectFromHost();
+  }
+  if (!ok) link.socket->abort();
+  if (done.command.kind == CommandKind::Screenshot) {
     if (ok) {
-      std::string picture = exchange->takePicture();
+      std::string picture = finished->exchange().takePicture();
       emit screenshotReceived(seat, done.id, QByteArray(picture.data(), static_cast<qsizetype>(picture.size())));
     } else {
-      link.socket->abort();
       emit screenshotCancelled(seat, done.id);
     }
-  } else {
-    link.socket->abort();
   }
   if (ok) {
     emit delivered(seat, done.command.kind);

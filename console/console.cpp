@@ -6,6 +6,7 @@
 
 #include "console/classroom/action_lock.h"
 #include "console/classroom/command_link.h"
+#include "console/classroom/console_key.h"
 #include "console/classroom/console_settings.h"
 #include "console/classroom/internet_access.h"
 #include "console/classroom/messaging.h"
@@ -44,6 +45,9 @@ bool isMessageHolder(std::string_view window, std::string_view control) {
       {"TForm13", "Password_wiederholen_Meldung"},
       {"TForm2", "Label3"},
       {"TForm2", "Label4"},
+      {"TForm14", "Exportiert_Meldung"},
+      {"TForm1", "Abgewiesen_Meldung"},
+      {"TForm_Screenshot", "KeinBild_Meldung"},
   };
   for (const auto& [w, c] : kHolders) {
     if (w == window && c == control) return true;
@@ -72,7 +76,8 @@ Console::Console(ConsolePaths paths, ConsoleServices services)
       shutdownAll_(std::make_unique<ShutdownAllDialog>()),
       message_(std::make_unique<MessageDialog>()),
       security_(std::make_unique<SecurityDialog>(services.messages)),
-      screenshot_(std::make_unique<ScreenshotWindow>()) {
+      screenshot_(std::make_unique<ScreenshotWindow>()),
+      consoleKey_(std::make_unique<ConsoleKeyDialog>()) {
   createCapabilities(services);
   wire();
 }
@@ -91,6 +96,7 @@ Console::~Console() {
   settingsLogic_.reset();
   internet_.reset();
   password_.reset();
+  key_.reset();
   thumbnails_.reset();
   link_.reset();
   lock_.reset();
@@ -114,6 +120,7 @@ void Console::createCapabilities(const ConsoleServices& services) {
                              },
                              [this] { return security_->remotePassword(); }});
   password_ = std::make_unique<RemotePassword>(*security_, paths_.home / kPictureStoreFileName);
+  key_ = std::make_unique<ConsoleKey>(*consoleKey_, messages_, &w, paths_.home);
   internet_ = std::make_unique<InternetAccess>(
       InternetAccess::Buttons{w.barButton("Internetfreigebenbutton"), w.barButton("Internetsperrenbutton"),
                               [this] { return settings_->radio("Internetfreigabebutton_anzeigen")->isChecked(); }},
@@ -162,6 +169,8 @@ void Console::wire() {
     settings_->raise();
   });
   triggered("Sicherheit1", password_.get(), &RemotePassword::openDialog);
+  triggered("Konsolenschluessel1", key_.get(), &ConsoleKey::openDialog);
+  connect(&client_, &CommandClient::refused, key_.get(), [this](int, const QString& host) { key_->refusedBy(host); });
   triggered("Miniaturbildereinblenden1", thumbnails_.get(), &Thumbnails::showAll);
   triggered("Miniaturbilderausblenden1", thumbnails_.get(), &Thumbnails::hideAll);
   connect(about_.get(), &AboutBox::webLinkClicked, this,
@@ -222,7 +231,8 @@ void Console::wire() {
 QWidget* Console::windowNamed(std::string_view name) const {
   for (QWidget* window : std::initializer_list<QWidget*>{main_.get(), about_.get(), exitWait_.get(), seatName_.get(),
                                                          settings_.get(), shutdownSeat_.get(), shutdownAll_.get(),
-                                                         message_.get(), security_.get(), screenshot_.get()}) {
+                                                         message_.get(), security_.get(), screenshot_.get(),
+                                                         consoleKey_.get()}) {
     if (window->objectName() == q(name)) return window;
   }
   return nullptr;
@@ -268,6 +278,8 @@ void Console::applyTexts() {
                             q(texts_.text("Options_ResolutionChangedMessage"))});
   messaging_->setTexts({q(texts_.text("Formular_SendMessage_Text4")), q(texts_.text("Formular_SendMessage_Text3"))});
   actions_->setRefusal(q(texts_.text("First_ALLReset_Message")));
+  key_->setTexts({q(texts_.text("ConsoleKey_ExportedMessage")), q(texts_.text("ConsoleKey_RefusedMessage"))});
+  screenshots_->setNoPictureText(q(texts_.text("Screenshot_NoPictureMessage")));
   // The message dialog's target lies right after the (translated) "Nachricht an ".
   message_->setTarget(message_->target());
 }
@@ -287,6 +299,8 @@ std::optional<QString> Console::start() {
   internet_->configure(config_.internet);
   settingsLogic_->apply(config_.settings);
   if (auto error = password_->read()) return error;
+  if (auto error = key_->loadOrMake()) return error;
+  client_.setSigner(key_->signer());
   sharing_->configure(config_.commands, password_->password());
 
   thumbnails_->create();

@@ -32,6 +32,7 @@ namespace saalwacht::console {
 
 class ActionLock;
 class CommandLink;
+class ConsoleKey;
 class ConsoleSettings;
 class InternetAccess;
 class MessageDisplay;
@@ -135,6 +136,8 @@ class Console : public QObject {
   MessageDialog& messageDialog() { return *message_; }
   SecurityDialog& securityDialog() { return *security_; }
   ScreenshotWindow& screenshotWindow() { return *screenshot_; }
+  ConsoleKeyDialog& consoleKeyDialog() { return *consoleKey_; }
+  ConsoleKey& consoleKey() { return *key_; }
 
  private:
   void createCapabilities(const ConsoleServices& services);
@@ -158,6 +161,7 @@ class Console : public QObject {
   std::unique_ptr<MessageDialog> message_;
   std::unique_ptr<SecurityDialog> security_;
   std::unique_ptr<ScreenshotWindow> screenshot_;
+  std::unique_ptr<ConsoleKeyDialog> consoleKey_;
 
   // The classroom capabilities and what they share.
   std::unique_ptr<Seats> seats_;
@@ -166,6 +170,7 @@ class Console : public QObject {
   std::unique_ptr<CommandLink> link_;
   std::unique_ptr<Thumbnails> thumbnails_;
   std::unique_ptr<RemotePassword> password_;
+  std::unique_ptr<ConsoleKey> key_;
   std::unique_ptr<InternetAccess> internet_;
   std::unique_ptr<ConsoleSettings> settingsLogic_;
   std::unique_ptr<ScreenSharing> sharing_;

@@ -248,6 +248,7 @@ TEST_F(ConsoleTest, EveryLanguageKeyReachesItsControl) {
       {"TForm_Screenshot", &c.screenshotWindow()}, {"TForm5", &c.shutdownSeatDialog()},
       {"TForm6", &c.aboutBox()},          {"TForm7", &c.shutdownAllDialog()}, {"TForm11", &c.exitWaitWindow()},
       {"TForm12", &c.seatNameDialog()},   {"TForm2", &c.messageDialog()},
+      {"TForm14", &c.consoleKeyDialog()},
   };
   int reached = 0;
   for (const auto& key : interfaceTextKeys()) {
@@ -270,8 +271,8 @@ TEST_F(ConsoleTest, EveryLanguageKeyReachesItsControl) {
     EXPECT_EQ(shown, expected);
     ++reached;
   }
-  // All but the nine texts that are kept for messages have a control.
-  EXPECT_EQ(reached, static_cast<int>(interfaceTextKeys().size()) - 9);
+  // All but the twelve texts that are kept for messages have a control.
+  EXPECT_EQ(reached, static_cast<int>(interfaceTextKeys().size()) - 12);
 }
 
 TEST_F(ConsoleTest, SettingsFromTheFileReachTheWindows) {
@@ -1192,6 +1193,39 @@ TEST_F(ConsoleTest, ScreenshotCaptionFileNameAndPrintedPage) {
   ASSERT_TRUE(std::regex_search(pdf, box, std::regex(R"(/MediaBox \[0 0 ([0-9.]+) ([0-9.]+)\])"))) << pdf.substr(0, 400);
   EXPECT_LT(std::stod(box[1]), std::stod(box[2]));
   EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(ConsoleTest, ASizeThatIsNoNumberEndsTheScreenshotWithAMessage) {
+  testing::FakeService pc("127.0.6.22");
+  pc.sizeAnswer = "zwölf";
+  ASSERT_TRUE(pc.listening());
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.6.22\n");
+  echo_.everyone = true;
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1}));
+  c.seatMenuAction(1, 7);
+  ASSERT_TRUE(within(std::chrono::seconds(5), [&] { return !messages_.shown.empty(); }));
+  EXPECT_EQ(messages_.shown.back().text, "Der Rechner 127.0.6.22 hat kein Bild geschickt. Ein Screenshot ist nicht möglich.");
+  EXPECT_FALSE(c.screenshotWindow().isVisible()) << "the window would wait for ever";
+  // The PC was told the exchange is over.
+  EXPECT_TRUE(within(std::chrono::seconds(2), [&] { return !pc.received.empty(); }));
+  EXPECT_TRUE(pc.received.back().endsWith("42"));
+}
+
+TEST_F(ConsoleTest, AServiceThatDoesNotKnowTheGreetingGetsThePlainCommand) {
+  testing::FakeService pc("127.0.6.23");
+  pc.plainOnly = true;
+  ASSERT_TRUE(pc.listening());
+  writeStore("geheim");
+  writeIni("[Raum]\nrechnername1=127.0.6.23\n");
+  echo_.everyone = true;
+  auto& c = started();
+  ASSERT_TRUE(seatsEnabled({1}));
+  c.seatMenuAction(1, 4);
+  ASSERT_TRUE(within(std::chrono::seconds(5), [&] { return !pc.received.empty(); }));
+  EXPECT_EQ(pc.greetings, 1);
+  EXPECT_EQ(pc.commands(), std::vector<QByteArray>{"10"});
 }
 
 TEST_F(ConsoleTest, ACancelledScreenshotThatWaitsIsNeverStarted) {

@@ -19,6 +19,7 @@ Screenshots::Screenshots(CommandLink& link, Seats& seats, ScreenshotWindow& wind
     : QObject(parent), link_(link), seats_(seats), window_(window), messages_(messages) {
   connect(&link_.client(), &CommandClient::screenshotReceived, this, &Screenshots::received);
   connect(&link_.client(), &CommandClient::screenshotCancelled, this, &Screenshots::cancelled);
+  connect(&link_.client(), &CommandClient::screenshotFailed, this, &Screenshots::failed);
   connect(&link_, &CommandLink::linkIdle, this, [this](int seat) {
     if (held_ && seat == seat_) submit();
   });
@@ -80,6 +81,15 @@ void Screenshots::cancelled(int seat, quint64 request) {
   // Cancelled by the teacher: the window goes. A PC that never answered
   // leaves the window waiting until the teacher closes it.
   if (cancelled_) closeWindow();
+}
+
+void Screenshots::failed(int seat, quint64 request) {
+  if (seat != seat_ || request != request_ || !waiting_ || held_) return;
+  waiting_ = false;
+  // Junk or a refusal instead of a size: no picture will come, so the window
+  // does not wait for one.
+  messages_.show(&window_, window_.windowTitle(), QString(noPicture_).arg(host_), MessageDisplay::Kind::Error);
+  closeWindow();
 }
 
 void Screenshots::cancel() {

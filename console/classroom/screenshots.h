@@ -35,6 +35,8 @@ class Screenshots : public QObject {
   void cancelAll();
   // The window was closed (its close box): a picture that comes later is not shown.
   void windowClosed() { closeWindow(); }
+  // Shown when a PC answers with no picture at all (%1: its name).
+  void setNoPictureText(const QString& text) { noPicture_ = text; }
 
   // The JPEG bytes of the picture shown, as received.
   const QByteArray& bytes() const { return bytes_; }
@@ -49,6 +51,7 @@ class Screenshots : public QObject {
   void submit();
   void received(int seat, quint64 request, const QByteArray& jpeg);
   void cancelled(int seat, quint64 request);
+  void failed(int seat, quint64 request);
   void closeWindow();
 
   CommandLink& link_;
@@ -63,6 +66,7 @@ class Screenshots : public QObject {
   bool waiting_ = false;  // a picture is awaited
   bool cancelled_ = false;
   QByteArray bytes_;
+  QString noPicture_;
 };
 
 }  // namespace saalwacht::console

@@ -13,6 +13,7 @@ constexpr InterfaceTextKey kKeys[] = {
     {"Menue_2_1", "TForm1", "Einstellungen1", TextProperty::Caption, "Einstellungen"},
     {"Menue_2_2", "TForm1", "Raumplan_bearbeiten", TextProperty::Caption, "Raumplan"},
     {"Menue_2_3", "TForm1", "Sicherheit1", TextProperty::Caption, "Sicherheit"},
+    {"Menue_2_4", "TForm1", "Konsolenschluessel1", TextProperty::Caption, "Konsolenschlüssel"},
     {"Menue_3", "TForm1", "Ansicht1", TextProperty::Caption, "Ansicht"},
     {"Menue_3_1", "TForm1", "Miniaturbildereinblenden1", TextProperty::Caption, "Miniaturbilder einblenden"},
     {"Menue_3_2", "TForm1", "Miniaturbilderausblenden1", TextProperty::Caption, "Miniaturbilder ausblenden"},
@@ -105,6 +106,14 @@ constexpr InterfaceTextKey kKeys[] = {
     {"Formular_SendMessage_ButtonDeleteText", "TForm2", "loeschen_button", TextProperty::Hint, "Text löschen"},
     {"Formular_SendMessage_Button1", "TForm2", "Button1", TextProperty::Caption, "Senden"},
     {"Formular_SendMessage_Button2", "TForm2", "Button2", TextProperty::Caption, "Abbrechen"},
+    {"ConsoleKey_Title", "TForm14", "", TextProperty::Caption, "Schlüssel dieser Lehrerkonsole"},
+    {"ConsoleKey_line1", "TForm14", "Label1", TextProperty::Caption, "Schüler-PCs, denen dieser öffentliche Schlüssel vertraut ist, nehmen nur noch Befehle dieser Konsole an. Exportieren Sie ihn und legen Sie die Datei auf jedem Schüler-PC zu den vertrauten Schlüsseln (Linux: /etc/kursdienst/trusted-keys, Windows: bei der Installation)."},
+    {"ConsoleKey_Fingerprint", "TForm14", "Label2", TextProperty::Caption, "Fingerabdruck:"},
+    {"ConsoleKey_Export", "TForm14", "Exportieren_Button", TextProperty::Caption, "Öffentlichen Schlüssel exportieren ..."},
+    {"ConsoleKey_Close", "TForm14", "Schliessen_Button", TextProperty::Caption, "Schließen"},
+    {"ConsoleKey_ExportedMessage", "TForm14", "Exportiert_Meldung", TextProperty::Caption, "Der öffentliche Schlüssel dieser Konsole steht in %1."},
+    {"ConsoleKey_RefusedMessage", "TForm1", "Abgewiesen_Meldung", TextProperty::Caption, "Diese Schüler-PCs nehmen keine Befehle von dieser Lehrerkonsole an: %1.\n\nTragen Sie dort den öffentlichen Schlüssel dieser Konsole ein (Fingerabdruck %2; Menü Bearbeiten, Konsolenschlüssel). Setzt ein PC \"allow\" in kursdienst.conf, muss auch die Adresse dieses Lehrer-PCs darin stehen."},
+    {"Screenshot_NoPictureMessage", "TForm_Screenshot", "KeinBild_Meldung", TextProperty::Caption, "Der Rechner %1 hat kein Bild geschickt. Ein Screenshot ist nicht möglich."},
 };
 
 // The default selection is the control command (index 1), the action a

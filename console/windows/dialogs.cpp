@@ -493,4 +493,42 @@ void SecurityDialog::done(int result) {
   QDialog::done(result);
 }
 
+// ---------------------------------------------------------------- TForm14
+
+ConsoleKeyDialog::ConsoleKeyDialog() {
+  setObjectName(QStringLiteral("TForm14"));
+  setWindowTitle(QStringLiteral("Schlüssel dieser Lehrerkonsole"));
+  setWindowFlags(kDialogFlags | Qt::WindowStaysOnTopHint);
+  setFixedSize(560, 250);
+  whiteBackground(this);
+  auto* about = boxLabel(this, QStringLiteral("Label1"),
+                         QStringLiteral("Schüler-PCs, denen dieser öffentliche Schlüssel vertraut ist, nehmen nur noch "
+                                        "Befehle dieser Konsole an. Exportieren Sie ihn und legen Sie die Datei auf "
+                                        "jedem Schüler-PC zu den vertrauten Schlüsseln (Linux: "
+                                        "/etc/kursdienst/trusted-keys, Windows: bei der Installation)."),
+                         QRect(16, 12, 528, 84), Qt::AlignLeft | Qt::AlignTop);
+  about->setWordWrap(true);
+  boxLabel(this, QStringLiteral("Label2"), QStringLiteral("Fingerabdruck:"), QRect(16, 104, 130, 24),
+           Qt::AlignLeft | Qt::AlignVCenter);
+  fingerprint_ = boxLabel(this, QStringLiteral("Fingerabdruck"), QString(), QRect(150, 104, 394, 24),
+                          Qt::AlignLeft | Qt::AlignVCenter);
+  bold(fingerprint_, 16);
+  fingerprint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  publicLine_ = lineEdit(this, "Schluesselzeile", QRect(16, 140, 528, 26));
+  publicLine_->setReadOnly(true);
+  auto* exportButton =
+      pushButton(this, "Exportieren_Button", QStringLiteral("Öffentlichen Schlüssel exportieren ..."),
+                 QRect(16, 190, 330, 40));
+  connect(exportButton, &QPushButton::clicked, this, &ConsoleKeyDialog::exportRequested);
+  auto* close = pushButton(this, "Schliessen_Button", QStringLiteral("Schließen"), QRect(394, 190, 150, 40));
+  close->setDefault(true);
+  connect(close, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void ConsoleKeyDialog::showKey(const QString& fingerprint, const QString& publicLine) {
+  fingerprint_->setText(fingerprint);
+  publicLine_->setText(publicLine);
+  publicLine_->setCursorPosition(0);
+}
+
 }  // namespace saalwacht::console

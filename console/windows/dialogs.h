@@ -163,4 +163,21 @@ class SecurityDialog : public QDialog {
   QLabel* oldLabel_;
 };
 
+// TForm14: the console's key, its fingerprint and its export, so that an
+// admin can make the student PCs trust this console.
+class ConsoleKeyDialog : public QDialog {
+  Q_OBJECT
+ public:
+  ConsoleKeyDialog();
+  // The fingerprint and the public key line.
+  void showKey(const QString& fingerprint, const QString& publicLine);
+
+ signals:
+  void exportRequested();
+
+ private:
+  QLabel* fingerprint_;
+  QLineEdit* publicLine_;
+};
+
 }  // namespace saalwacht::console

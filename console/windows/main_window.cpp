@@ -235,6 +235,7 @@ void MainWindow::buildMenus() {
   item(edit, "Einstellungen1", "Einstellungen");
   item(edit, "Raumplan_bearbeiten", "Raumplan");
   item(edit, "Sicherheit1", "Sicherheit");
+  item(edit, "Konsolenschluessel1", "Konsolenschlüssel");
   auto* view = sub(mainMenu_, "Ansicht1", "Ansicht");
   item(view, "Miniaturbildereinblenden1", "Miniaturbilder einblenden");
   item(view, "Miniaturbilderausblenden1", "Miniaturbilder ausblenden")->setVisible(false);

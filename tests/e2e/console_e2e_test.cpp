@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QAction>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPrinter>
@@ -14,11 +15,14 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <mutex>
 #include <set>
 
+#include "console/classroom/console_key.h"
 #include "console/console.h"
+#include "crypto/signing.h"
 #include "console/windows/jpeg_image.h"
 #include "console/message_display.h"
 #include "platform/echo.h"
@@ -84,6 +88,9 @@ class ConsoleEndToEnd : public ::testing::Test {
     for (const auto& address : seats) {
       if (address.rfind("127.", 0) != 0) continue;
       pcs_.push_back(std::make_unique<StudentPc>(address, display_.name()));
+      if (const auto settings = pcSettings_.find(address); settings != pcSettings_.end()) {
+        pcs_.back()->configure(settings->second);
+      }
       ASSERT_TRUE(pcs_.back()->start()) << address;
       echo_.set(address, true);
     }
@@ -133,7 +140,85 @@ class ConsoleEndToEnd : public ::testing::Test {
   FakeEcho echo_;
   RecordingMessages messages_;
   std::unique_ptr<Console> console_;
+  std::map<std::string, std::string> pcSettings_;  // kursdienst.conf of a PC, by address
 };
+
+TEST_F(ConsoleEndToEnd, ASecuredPcObeysOnlyThisConsoleAndARefusalIsToldOnce) {
+  // This console's key, as its first start would make it, trusted by one PC;
+  // another console's key trusted by the second; the third PC is open.
+  const auto key = crypto::PrivateKey::generate("lehrer");
+  ASSERT_FALSE(crypto::savePrivateKey(home_ / "saalwacht.key", key));
+  const fs::path ours = dir_.path() / "ours";
+  const fs::path theirs = dir_.path() / "theirs";
+  fs::create_directories(ours);
+  fs::create_directories(theirs);
+  ASSERT_FALSE(crypto::savePublicKey(ours / "lehrer.pub", key.publicKey()));
+  ASSERT_FALSE(crypto::savePublicKey(theirs / "andere.pub", crypto::PrivateKey::generate("andere").publicKey()));
+  pcSettings_["127.0.2.41"] = "trusted-keys = " + ours.string() + "\n";
+  pcSettings_["127.0.2.42"] = "trusted-keys = " + theirs.string() + "\n";
+  startConsole({"127.0.2.41", "127.0.2.42", "127.0.2.43"});
+  EXPECT_EQ(console_->consoleKey().fingerprint().toStdString(), crypto::fingerprint(key.publicKey().bytes));
+
+  button(console_->mainWindow(), "alle_dunkelschalten_button")->click();
+  EXPECT_TRUE(within(8s, [&] { return blanked(*pcs_[0]) && blanked(*pcs_[2]); }));
+  ASSERT_TRUE(within(5s, [&] { return messages_.shown.size() == 1; }));
+  EXPECT_FALSE(blanked(*pcs_[1]));
+  const QString notice = messages_.shown[0].text;
+  EXPECT_TRUE(notice.contains("127.0.2.42")) << notice.toStdString();
+  EXPECT_FALSE(notice.contains("127.0.2.41")) << notice.toStdString();
+  EXPECT_TRUE(notice.contains(console_->consoleKey().fingerprint())) << notice.toStdString();
+
+  // More refused commands of the same PC: no second box.
+  button(console_->mainWindow(), "alle_zuruecksetzen_button")->click();
+  EXPECT_TRUE(within(8s, [&] { return !blanked(*pcs_[0]) && !blanked(*pcs_[2]) && allSent(); }));
+  within(1500ms, [] { return false; });
+  EXPECT_EQ(messages_.shown.size(), 1u);
+}
+
+TEST_F(ConsoleEndToEnd, TheFirstStartMakesAPrivateKeyThatTheDialogShowsAndExports) {
+  startConsole({"127.0.2.44"});
+  const fs::path file = home_ / "saalwacht.key";
+  ASSERT_TRUE(fs::exists(file));
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  std::string error;
+  const auto made = crypto::loadPrivateKey(file, error);
+  ASSERT_TRUE(made) << error;
+  auto& dialog = console_->consoleKeyDialog();
+  console_->mainWindow().findChild<QAction*>("Konsolenschluessel1")->trigger();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.findChild<QLabel*>("Fingerabdruck")->text().toStdString(),
+            crypto::fingerprint(made->publicKey().bytes));
+  messages_.saveAs = QString::fromStdString((dir_.path() / "export.pub").string());
+  button(dialog, "Exportieren_Button")->click();
+  EXPECT_EQ(platform::readFile(dir_.path() / "export.pub"), crypto::formatPublicKey(made->publicKey()));
+  // The PC takes the exported key: the same console commands it.
+  console_.reset();
+  pcs_.clear();
+  pcSettings_["127.0.2.45"] = "trusted-keys = " + dir_.path().string() + "/trusted\n";
+  fs::create_directories(dir_.path() / "trusted");
+  fs::copy_file(dir_.path() / "export.pub", dir_.path() / "trusted" / "lehrer.pub");
+  fs::remove(home_ / "saalwacht.bmp");  // the second start writes it again; the key stays
+  startConsole({"127.0.2.45"});
+  choose(4);
+  seatButton(1)->click();
+  EXPECT_TRUE(within(5s, [&] { return blanked(*pcs_[0]); }));
+}
+
+TEST_F(ConsoleEndToEnd, ADamagedKeyEndsTheStartWithAMessage) {
+  fs::create_directories(home_);
+  std::ofstream(home_ / "saalwacht.key") << "saalwacht-ed25519-private kaputt\n";
+  fs::permissions(home_ / "saalwacht.key", fs::perms::owner_read | fs::perms::owner_write);
+  std::ofstream(home_ / "saalwacht.ini") << "[Raum]\n";
+  std::string error;
+  fs::copy_file(SAALWACHT_DEFAULT_PICTURE_STORE, home_ / "saalwacht.bmp");
+  ASSERT_TRUE(writeRemotePassword(home_ / "saalwacht.bmp", "demo1234", error)) << error;
+  Console console(ConsolePaths{testing::binDir() / "saalwacht", testing::binDir(), home_},
+                  ConsoleServices{*launcher_, *processes_, echo_, messages_});
+  const auto failed = console.start();
+  ASSERT_TRUE(failed);
+  EXPECT_TRUE(failed->contains("saalwacht.key")) << failed->toStdString();
+  EXPECT_TRUE(failed->startsWith("Der Schlüssel dieser Lehrerkonsole")) << failed->toStdString();
+}
 
 TEST_F(ConsoleEndToEnd, BlankToggleRefusalAndTheResetOfOneSeat) {
   startConsole({"127.0.2.1", "127.0.2.2", "offline-pc.invalid"});

@@ -76,9 +76,11 @@ struct FakeEcho : platform::EchoTest {
 };
 
 // A student PC's command service as the console meets it, on ADDRESS:4000
-// (window thread): records the bytes of every connection once the console
-// has closed it, and answers "40" with `picture` (its size, then on "41" the
-// bytes) unless `silentScreenshots` is set.
+// (window thread): an open one, which answers the greeting with "52" (or,
+// with `plainOnly`, one that never heard of it and ignores it); records the
+// bytes of every connection after the greeting once the console has closed
+// it, and answers "40" with `picture` (its size, then on "41" the bytes)
+// unless `silentScreenshots` is set.
 class FakeService {
  public:
   explicit FakeService(const QString& address, QByteArray picture = {}) : picture_(std::move(picture)) {
@@ -87,11 +89,17 @@ class FakeService {
       while (QTcpSocket* socket = server_.nextPendingConnection()) {
         auto bytes = std::make_shared<QByteArray>();
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, bytes] {
-          const QByteArray data = socket->readAll();
+          QByteArray data = socket->readAll();
+          if (bytes->isEmpty() && data.startsWith("501")) {
+            ++greetings;
+            if (!plainOnly) socket->write("52");
+            data.remove(0, 3);
+            if (data.isEmpty()) return;
+          }
           bytes->append(data);
           if (data.startsWith("40") && bytes->size() == data.size()) {
             ++screenshotRequests;
-            if (!silentScreenshots) socket->write(QByteArray::number(picture_.size()));
+            if (!silentScreenshots) socket->write(sizeAnswer.isEmpty() ? QByteArray::number(picture_.size()) : sizeAnswer);
           } else if (data.startsWith("41")) {
             socket->write(picture_);
           } else if (data.startsWith("42")) {
@@ -115,7 +123,10 @@ class FakeService {
 
   std::vector<QByteArray> received;
   int screenshotRequests = 0;
+  int greetings = 0;
   bool silentScreenshots = false;
+  bool plainOnly = false;
+  QByteArray sizeAnswer;  // sent instead of the picture's size, when set
 
  private:
   QTcpServer server_;
