@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <exception>
+#include <memory>
 
 #include "console/console.h"
 #include "console/core/console_home.h"
@@ -18,8 +19,17 @@ using namespace saalwacht;
 
 namespace {
 
-int fail(const QString& text) {
+// Says why the start failed; a request to end (SIGTERM) closes the box too.
+int fail(const QString& text, int quitRequests) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Saalwacht"), text, QMessageBox::Ok);
+  std::unique_ptr<QSocketNotifier> quit;
+  if (quitRequests >= 0) {
+    quit = std::make_unique<QSocketNotifier>(quitRequests, QSocketNotifier::Read);
+    QObject::connect(quit.get(), &QSocketNotifier::activated, &box, [&box, quitRequests] {
+      platform::drainQuitRequests(quitRequests);
+      box.reject();
+    });
+  }
   box.exec();
   return 1;
 }
@@ -41,7 +51,9 @@ int main(int argc, char** argv) {
     const auto home = console::chooseConsoleHome({programFolder, platform::environmentValue("SAALWACHT_HOME"),
                                                   platform::environmentValue("XDG_CONFIG_HOME"),
                                                   platform::environmentValue("HOME")});
-    if (auto error = console::prepareConsoleHome(home, programFolder)) return fail(QString::fromStdString(*error));
+    if (auto error = console::prepareConsoleHome(home, programFolder)) {
+      return fail(QString::fromStdString(*error), quitRequests);
+    }
 
     auto launcher = platform::createProgramLauncher();
     auto processes = platform::createProcessControl();
@@ -59,12 +71,15 @@ int main(int argc, char** argv) {
       });
     }
 
-    if (auto error = teacherConsole.start()) return fail(*error);
+    if (auto error = teacherConsole.start()) {
+      quitNotifier.reset();
+      return fail(*error, quitRequests);
+    }
     // A request to end may arrive while the first-start prompt is open; the
     // close sequence then runs without the main window and ends the loop.
     if (!teacherConsole.closing()) teacherConsole.showMainWindow();
     return QApplication::exec();
   } catch (const std::exception& error) {
-    return fail(QString::fromUtf8(error.what()));
+    return fail(QString::fromUtf8(error.what()), quitRequests);
   }
 }

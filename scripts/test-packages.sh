@@ -176,29 +176,7 @@ case $state in
   *) echo "test-packages: the root's systemd did not come up ($state)" >&2; tail -n 30 "$WORK/boot.log"; exit 1 ;;
 esac
 
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    echo "  ok      $what"
-    passed=$((passed + 1))
-  else
-    echo "  FAILED  $what"
-    failed=$((failed + 1))
-  fi
-}
-within() {  # SECONDS COMMAND...: true as soon as COMMAND is
-  local deadline=$(($(date +%s) + $1))
-  shift
-  until "$@"; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
-equals() { [ "$1" = "$2" ] || { echo "          got: $1, expected: $2"; return 1; }; }
-contains() { [[ "$1" == *"$2"* ]] || { echo "          \"$2\" not in: $1"; return 1; }; }
+source "$ROOT_DIR/scripts/checks.sh"
 absent() { [ ! -e "$R$1" ] && [ ! -L "$R$1" ]; }
 # User ids of the processes named $1 in the root, one a line.
 process_owners() {
@@ -353,6 +331,9 @@ inroot runuser -u lehrer -- sh -c '
   sleep 4
   if ! kill -0 $pid 2>/dev/null; then echo ended; cat /tmp/console.log; exit 1; fi
   kill -TERM $pid
+  # The close sequence takes at most 16 s; a console that hangs fails the check.
+  for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
+  if kill -0 $pid 2>/dev/null; then kill -9 $pid; echo "did not end on SIGTERM"; cat /tmp/console.log; exit 1; fi
   wait $pid
   rc=$?
   cmp -s "$home/saalwacht.bmp" /usr/share/saalwacht/saalwacht.bmp || { echo "no picture store"; exit 1; }

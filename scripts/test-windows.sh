@@ -77,32 +77,7 @@ wineserver -w
 wineserver -p
 DRIVE_C=$WINEPREFIX/drive_c
 
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    echo "  ok      $what"
-    passed=$((passed + 1))
-  else
-    echo "  FAILED  $what"
-    failed=$((failed + 1))
-  fi
-}
-# Polls a condition every 0.2 s for at most $1 seconds.
-within() {
-  local seconds=$1
-  shift
-  local tries=$((seconds * 5))
-  for _ in $(seq "$tries"); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  return 1
-}
-equals() { [ "$1" = "$2" ] || { echo "    expected [$2], got [$1]"; return 1; }; }
-contains() { [[ "$1" == *"$2"* ]] || { echo "    [$1] lacks [$2]"; return 1; }; }
+source "$ROOT/scripts/checks.sh"
 probe() { { wine 'C:\swtest\swprobe.exe' "$@" 2>/dev/null || true; } | tr -d '\r'; }
 # Texts as they are, line breaks included.
 probe_text() { wine 'C:\swtest\swprobe.exe' text "$1" 2>/dev/null || true; }

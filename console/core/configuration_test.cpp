@@ -277,9 +277,14 @@ TEST(ConsoleHome, FolderChoiceAndSeeding) {
   ASSERT_TRUE(writeRemotePassword(home / "saalwacht.bmp", "geheim", error)) << error;
   ASSERT_EQ(prepareConsoleHome(home, program), std::nullopt);
   EXPECT_EQ(readRemotePassword(home / "saalwacht.bmp", error), "geheim");
+  std::ofstream(home / "saalwacht.key") << "a used home holds the console's key";
   fs::remove(home / "saalwacht.bmp");
   ASSERT_EQ(prepareConsoleHome(home, program), std::nullopt);
   EXPECT_FALSE(fs::exists(home / "saalwacht.bmp"));
+  // An empty folder made for the console is new, too.
+  fs::create_directory(dir.path() / "empty");
+  ASSERT_EQ(prepareConsoleHome(dir.path() / "empty", program), std::nullopt);
+  EXPECT_EQ(readRemotePassword(dir.path() / "empty" / "saalwacht.bmp", error), "0") << error;
   // A file where the folder should be is a clear error.
   std::ofstream(dir.path() / "blocked") << "x";
   EXPECT_TRUE(prepareConsoleHome(dir.path() / "blocked", program));

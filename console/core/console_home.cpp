@@ -25,7 +25,8 @@ std::filesystem::path chooseConsoleHome(const HomeInputs& inputs) {
 
 std::optional<std::string> prepareConsoleHome(const fs::path& home, const fs::path& programFolder) {
   std::error_code error;
-  const bool made = !fs::exists(home, error);
+  // New: made now, or made empty for us (an admin's or a script's mkdir).
+  const bool made = !fs::exists(home, error) || fs::is_empty(home, error);
   fs::create_directories(home, error);
   if (!fs::is_directory(home, error)) {
     return "Der Ordner " + home.string() + " kann nicht angelegt werden";

@@ -19,9 +19,10 @@ struct HomeInputs {
 // $HOME/.config/saalwacht; the program folder as the last resort.
 std::filesystem::path chooseConsoleHome(const HomeInputs& inputs);
 
-// Creates the folder if needed. A folder made here is seeded with a picture
-// store: a copy of the one beside the program, else a new default store. An
-// existing folder is left as it is: a store that has gone from it is the
+// Creates the folder if needed. A folder made here, or found empty, is seeded
+// with a picture store: a copy of the one beside the program, else a new
+// default store. A folder in use (it holds the console's key after its first
+// start, or its settings) is left as it is: a store that has gone from it is the
 // start's error to report, not something to make anew (that would lose the
 // password without a word). Returns an error text, or nothing when the folder
 // is ready.

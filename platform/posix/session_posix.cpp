@@ -121,18 +121,17 @@ class PosixSessionLauncher final : public SessionLauncher {
 
   PosixSessionLauncher(Mode mode, SessionOptions options) : mode_(mode), options_(std::move(options)) {}
 
-  bool interactiveSessionExists() override {
-    if (mode_ == Mode::Own) return environmentValue("DISPLAY") || environmentValue("WAYLAND_DISPLAY");
-    return studentSession().has_value();
-  }
+  // Cheap enough for the 5 s check: the session's processes are looked at
+  // only when a helper is started.
+  bool interactiveSessionExists() override { return sessionKind() != SessionKind::NoSession; }
 
   SessionKind sessionKind() override {
     if (mode_ == Mode::Own) {
       if (environmentValue("DISPLAY")) return SessionKind::Coverable;
       return environmentValue("WAYLAND_DISPLAY") ? SessionKind::Wayland : SessionKind::NoSession;
     }
-    const auto session = studentSession();
-    return session ? session->kind : SessionKind::NoSession;
+    if (mode_ == Mode::Named) return namedSession() ? SessionKind::Coverable : SessionKind::NoSession;
+    return logindSessionKind(nullptr, nullptr);
   }
 
   std::unique_ptr<LaunchedProcess> launch(const std::filesystem::path& program,
@@ -166,25 +165,41 @@ class PosixSessionLauncher final : public SessionLauncher {
     return mode_ == Mode::Logind ? logindSession() : namedSession();
   }
 
-  // The session in front of the PC: the active one on seat0, if graphical.
-  static std::optional<StudentSession> logindSession() {
+  // The kind of the session in front of the PC: the active one on seat0, if
+  // graphical; with `name`, its id (to be freed), and its user.
+  static SessionKind logindSessionKind(char** name, uid_t* user) {
     char* session = nullptr;
     uid_t uid = 0;
     if (sd_seat_get_active("seat0", &session, &uid) < 0 || !session) {
       std::free(session);
-      return std::nullopt;
+      return SessionKind::NoSession;
     }
     char* type = nullptr;
-    std::optional<StudentSession> result;
+    SessionKind kind = SessionKind::NoSession;
     if (sd_session_get_type(session, &type) >= 0 && type) {
       const std::string_view t(type);
-      if (t == "x11" || t == "wayland" || t == "mir") {
-        result.emplace();
-        result->kind = t == "x11" ? SessionKind::Coverable : SessionKind::Wayland;
-      }
+      if (t == "x11") kind = SessionKind::Coverable;
+      if (t == "wayland" || t == "mir") kind = SessionKind::Wayland;
     }
     std::free(type);
-    if (result) {
+    if (name && kind != SessionKind::NoSession) {
+      *name = session;
+      *user = uid;
+    } else {
+      std::free(session);
+    }
+    return kind;
+  }
+
+  // The session in front of the PC, with what a helper needs to reach it.
+  static std::optional<StudentSession> logindSession() {
+    char* session = nullptr;
+    uid_t uid = 0;
+    const SessionKind kind = logindSessionKind(&session, &uid);
+    std::optional<StudentSession> result;
+    if (kind != SessionKind::NoSession) {
+      result.emplace();
+      result->kind = kind;
       result->uid = uid;
       result->environment = sessionEnvironment(session, uid);
       result->display = lookup(result->environment, "DISPLAY");
