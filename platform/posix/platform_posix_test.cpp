@@ -10,11 +10,15 @@
 #include <algorithm>
 #include <thread>
 
+#include <asio.hpp>
+
+#include "platform/console_lock.h"
 #include "platform/echo.h"
 #include "platform/launcher.h"
 #include "platform/quit_signal.h"
 #include "platform/posix/launcher_posix.h"
 #include "platform/posix/spawn_posix.h"
+#include "platform/posix/xauthority.h"
 #include "platform/processes.h"
 #include "platform/session.h"
 #include "platform/spool.h"
@@ -137,6 +141,72 @@ TEST(Spawn, MissingProgramAndWaitTimeout) {
   ::kill(child->pid(), SIGKILL);
   EXPECT_TRUE(child->waitForExit(5s));
   posix::reapChildren();
+}
+
+TEST(Spawn, AChildIsWatchedThroughItsHandle) {
+  asio::io_context io;
+  auto child = posix::spawn({"/bin/sleep", {"30"}, std::nullopt, std::nullopt});
+  ASSERT_TRUE(child);
+  bool ended = false;
+  child->asyncWaitForExit(io, [&] { ended = true; });
+  io.run_for(50ms);
+  EXPECT_FALSE(ended);
+  // Stopped, it still runs but shows and defends nothing.
+  ::kill(child->pid(), SIGSTOP);
+  for (int i = 0; i < 200 && !child->stopped(); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(child->stopped());
+  EXPECT_TRUE(child->terminate());  // also a stopped process
+  io.restart();
+  io.run_for(2s);
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(child->stopped());
+  EXPECT_FALSE(child->terminate());  // gone already
+  posix::reapChildren();
+
+  // A wait dropped with its process is never called.
+  auto other = posix::spawn({"/bin/sleep", {"30"}, std::nullopt, std::nullopt});
+  ASSERT_TRUE(other);
+  bool called = false;
+  other->asyncWaitForExit(io, [&] { called = true; });
+  const pid_t pid = other->pid();
+  other.reset();
+  ::kill(pid, SIGKILL);
+  io.restart();
+  io.run_for(200ms);
+  EXPECT_FALSE(called);
+  posix::reapChildren();
+}
+
+TEST(ConsoleSwitchLock, WhatIsNoVirtualTerminalSaysSoAndLocksNothing) {
+  for (const char* device : {"/dev/null", "/nonexistent/tty0"}) {
+    auto lock = createConsoleSwitchLock(fs::path(device));
+    const auto error = lock->lock();
+    ASSERT_TRUE(error) << device;
+    EXPECT_NE(error->find(device), std::string::npos) << *error;
+    EXPECT_FALSE(lock->locked());
+    lock->unlock();  // harmless
+  }
+}
+
+TEST(Xauthority, CookiesOfOneDisplayAreCopiedWhole) {
+  const std::vector<posix::XauthEntry> entries = {
+      {256, "lehrer-pc", "0", "MIT-MAGIC-COOKIE-1", std::string("\x01\x02\x00\xff", 4)},
+      {256, "lehrer-pc", "1", "MIT-MAGIC-COOKIE-1", "other"},
+      {65535, "", "0", "MIT-MAGIC-COOKIE-1", "wild"},
+  };
+  const std::string bytes = posix::formatXauthority(entries);
+  const auto parsed = posix::parseXauthority(bytes);
+  ASSERT_TRUE(parsed);
+  ASSERT_EQ(parsed->size(), 3u);
+  EXPECT_EQ((*parsed)[0].data, entries[0].data);
+  EXPECT_EQ((*parsed)[2].family, 65535);
+  for (const char* display : {":0", ":0.0", "lehrer-pc:0"}) {
+    const auto mine = posix::entriesForDisplay(*parsed, display);
+    ASSERT_EQ(mine.size(), 2u) << display;
+    EXPECT_EQ(mine[1].data, "wild");
+  }
+  EXPECT_TRUE(posix::entriesForDisplay(*parsed, "nonsense").empty());
+  EXPECT_FALSE(posix::parseXauthority(bytes.substr(0, bytes.size() - 1)));
 }
 
 TEST(SessionLauncher, OwnSessionNeedsADisplay) {
