@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 started=$(date +%s)
 
-PACKAGES=(cmake ninja-build ccache g++-mingw-w64-x86-64-posix wine wine64 nsis
+PACKAGES=(cmake ninja-build ccache g++-mingw-w64-x86-64-posix libgcrypt-mingw-w64-dev wine wine64 nsis
           libgtest-dev googletest xvfb xauth x11-utils imagemagick)
 scripts/install-packages.sh test-windows "${PACKAGES[@]}"
 
